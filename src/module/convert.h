@@ -1,0 +1,76 @@
+// Argument converters shared by every module function: texts into fixed
+// UTF-16 fields, integers, floats, flags and time arguments. A converter
+// returns false for an invalid argument and never leaves a Python exception
+// pending; the caller reports the failure through the last error.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "module/python.h"
+
+namespace brv {
+
+// A fixed field of F UTF-16 units holding at most F - 3 units of text,
+// NUL-terminated, the rest zero.
+template <size_t F>
+struct TextField {
+  static constexpr size_t kUnits = F;
+  char16_t units[F] = {};
+
+  // Units up to the first NUL: what goes on the wire.
+  size_t Length() const {
+    size_t n = 0;
+    while (n < F && units[n] != 0) ++n;
+    return n;
+  }
+  bool Empty() const { return units[0] == 0; }
+  void Clear() { std::memset(units, 0, sizeof(units)); }
+};
+
+using ShortText = TextField<32>;    // symbols, trade request symbol and comment
+using NameText = TextField<256>;    // server, password
+using PathText = TextField<260>;    // terminal path
+using GroupText = TextField<2000>;  // group filters
+
+// Copies a str (or subclass) of at most `capacity - 3` UTF-16 units into
+// `units` (capacity units, zero-filled first).
+bool ConvertTextInto(PyObject* object, char16_t* units, size_t capacity);
+
+template <size_t F>
+bool ConvertText(PyObject* object, TextField<F>* field) {
+  return ConvertTextInto(object, field->units, F);
+}
+
+bool ConvertU32(PyObject* object, uint32_t* value);
+bool ConvertU64(PyObject* object, uint64_t* value);
+bool ConvertI64(PyObject* object, int64_t* value);
+// A float or subclass only: an int is refused.
+bool ConvertDouble(PyObject* object, double* value);
+// The truth value; a truth test that raises counts as `on_error`.
+bool ConvertFlag(PyObject* object, bool on_error);
+// True when the truth test succeeded, with the value in *value.
+bool TruthValue(PyObject* object, bool* value);
+
+// A time argument (int, float or datetime.datetime) as whole seconds since
+// 1970-01-01 UTC in the signed 32-bit range.
+bool ConvertTime(PyObject* object, int32_t* seconds);
+
+// Looks up a keyword in an optional keyword dictionary (borrowed, may be null).
+inline PyObject* Keyword(PyObject* kwargs, const char* name) {
+  if (kwargs == nullptr) return nullptr;
+  PyObject* value = PyDict_GetItemString(kwargs, name);
+  return value;
+}
+
+// Python object from a UTF-16 field, read up to its first NUL and never
+// past `capacity` units.
+PyObject* TextToPython(const char16_t* units, size_t capacity);
+// The same over an unaligned little-endian byte image of a text field.
+PyObject* WireTextToPython(const uint8_t* bytes, size_t capacity);
+
+// Imported by module initialisation; null when the datetime C interface
+// could not be imported (datetime arguments are then refused).
+void SetDateTimeApi(void* api);
+
+}  // namespace brv

@@ -1,0 +1,190 @@
+// Module initialisation and the method table.
+#define BRV_DEFINE_NUMPY_API
+#include "history/numpy_api.h"
+
+#include "history/layouts.h"
+#include "module/convert.h"
+#include "module/errors.h"
+#include "module/functions.h"
+#include "module/records.h"
+#include "platform/platform.h"
+
+namespace brv {
+namespace {
+
+// A signal that arrives while a call waits on the pipe runs the
+// interpreter's handlers; when one raises (Ctrl-C), the wait stops.
+bool CheckSignals() { return PyErr_CheckSignals() != 0; }
+
+// Every function's result passes here: no call returns while a Python
+// exception is pending, except the interrupt that stopped it, which is
+// raised as Python code would.
+PyObject* Finish(PyObject* result) {
+  const bool interrupted = platform::TakeInterrupted();
+  if (!PyErr_Occurred()) {
+    if (result != nullptr) return result;
+    SetError(kCallFailed, "Terminal: Call failed");
+    Py_RETURN_NONE;
+  }
+  if (interrupted) {
+    Py_XDECREF(result);
+    return nullptr;
+  }
+  PyErr_Clear();
+  if (result != nullptr) return result;
+  SetError(kCallFailed, "Terminal: Call failed");
+  Py_RETURN_NONE;
+}
+
+template <PyObject* (*F)(PyObject*, PyObject*)>
+PyObject* Guarded(PyObject* self, PyObject* args) {
+  return Finish(F(self, args));
+}
+
+template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
+PyObject* GuardedKw(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return Finish(F(self, args, kwargs));
+}
+
+#define BRV_NOARGS(name, doc) {#name, Guarded<api::name>, METH_NOARGS, doc}
+#define BRV_VARARGS(name, doc) {#name, Guarded<api::name>, METH_VARARGS, doc}
+#define BRV_KEYWORDS(name, doc) \
+  {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(GuardedKw<api::name>)), METH_VARARGS | METH_KEYWORDS, doc}
+
+PyMethodDef kMethods[] = {
+    BRV_KEYWORDS(initialize,
+                 "initialize([path],[server=\"SERVER\"],[login=LOGIN],[password=\"PASSWORD\"])\n\n"
+                 "Establish connection to Borvane terminal"),
+    BRV_NOARGS(shutdown, "shutdown()\n\nDisconnect from Borvane terminal"),
+    BRV_KEYWORDS(login, "login(login,[server=\"SERVER\"],[password=\"PASSWORD\"])\n\nLog in to specific account"),
+    BRV_NOARGS(version, "version()\n\nGet Borvane terminal version"),
+    BRV_NOARGS(terminal_info, "terminal_info()\n\nGet parameters of Borvane terminal"),
+    BRV_NOARGS(account_info, "account_info()\n\nReturn information on the current account"),
+    BRV_VARARGS(copy_ticks_from,
+                "copy_ticks_from(symbol, date_from, count, flags)\n\nGet ticks starting from specific date"),
+    BRV_VARARGS(copy_ticks_range,
+                "copy_ticks_range(symbol, date_from, date_to, flags)\n\nGet ticks from specified period"),
+    BRV_VARARGS(copy_rates_from,
+                "copy_rates_from(symbol, timeframe, date_from, count)\n\nGet bars starting from specific date"),
+    BRV_VARARGS(copy_rates_from_pos,
+                "copy_rates_from_pos(symbol, timeframe, start_pos, count)\n\n"
+                "Get bars starting from specified position"),
+    BRV_VARARGS(copy_rates_range,
+                "copy_rates_range(symbol, timeframe, date_from, date_to)\n\nGet bars from specified period"),
+    BRV_NOARGS(positions_total, "positions_total()\n\nReturn the number of open positions"),
+    BRV_KEYWORDS(positions_get,
+                 "positions_get([symbol=\"SYMBOL\"],[ticket=TICKET],[group=\"GROUP\"])\n\n"
+                 "Return all open positions, can be filtered by symbol, group or ticket"),
+    BRV_NOARGS(orders_total, "orders_total()\n\nReturn the number of orders"),
+    BRV_KEYWORDS(orders_get,
+                 "orders_get([symbol=\"SYMBOL\"],[ticket=TICKET],[group=\"GROUP\"])\n\n"
+                 "Return all orders, can be filtered by symbol, group or ticket"),
+    BRV_VARARGS(history_orders_total,
+                "history_orders_total(date_from, date_to)\n\n"
+                "Return the number of orders in selected range from history"),
+    BRV_KEYWORDS(history_orders_get,
+                 "history_orders_get([date_from, date_to, [group=\"GROUP\"]],[position=POSITION],[ticket=TICKET])\n\n"
+                 "Return orders in selected range from history or filtered by position id, ticket"),
+    BRV_VARARGS(history_deals_total,
+                "history_deals_total(date_from, date_to)\n\n"
+                "Return the number of deals in selected range from history"),
+    BRV_KEYWORDS(history_deals_get,
+                 "history_deals_get([date_from, date_to, [group=\"GROUP\"]],[position=POSITION],[ticket=TICKET])\n\n"
+                 "Return deals in selected range from history or filtered by position id, ticket"),
+    BRV_KEYWORDS(order_check,
+                 "order_check(request)\n\n"
+                 "Check if there are enough funds to execute required trading operation"),
+    BRV_KEYWORDS(order_send, "order_send(request)\n\nSend trading requests to server"),
+    BRV_VARARGS(order_calc_margin,
+                "order_calc_margin(action, symbol, volume, price,)\n\nCalculate margin required for specified order"),
+    BRV_VARARGS(order_calc_profit,
+                "order_calc_profit(action, symbol, volume, price_open, price_close)\n\n"
+                "Calculate profit for the current account in the current market conditions based on "
+                "parameters passed"),
+    BRV_VARARGS(symbol_info, "symbol_info(symbol)\n\nReturn full information for specified symbol"),
+    BRV_VARARGS(symbol_info_tick, "symbol_info_tick(symbol)\n\nReturn current prices of specified symbol"),
+    BRV_VARARGS(symbol_select,
+                "symbol_select(symbol,[enable])\n\n"
+                "Select symbol in Market Watch window or remove symbol from the window"),
+    BRV_NOARGS(symbols_total, "symbols_total()\n\nReturn the number of all available symbols"),
+    BRV_KEYWORDS(symbols_get, "symbols_get([group=\"GROUP\"])\n\nReturn all available symbols or filtred by group"),
+    BRV_VARARGS(market_book_add, "market_book_add(symbol)\n\nOpens Depth of Market for a selected symbol"),
+    BRV_VARARGS(market_book_release, "market_book_release(symbol)\n\nCloses Depth of Market for a selected symbol"),
+    BRV_VARARGS(market_book_get,
+                "market_book_get(symbol)\n\nReturns Depth of Market structures of a specified symbol"),
+    BRV_NOARGS(last_error, "last_error()\n\nReturn last error code and description"),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT, "_core", "API Connector to Borvane Terminal", -1, kMethods,
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+constexpr unsigned kNumpyAbi = 0x1000009;
+constexpr unsigned kNumpyFeatureLevel = 0xe;
+
+// numpy's own import sequence, with its checks and messages.
+bool ImportNumpy() {
+  PyObject* numpy = PyImport_ImportModule("numpy.core._multiarray_umath");
+  if (numpy == nullptr) return false;
+  PyObject* capsule = PyObject_GetAttrString(numpy, "_ARRAY_API");
+  Py_DECREF(numpy);
+  if (capsule == nullptr) {
+    PyErr_SetString(PyExc_AttributeError, "_ARRAY_API not found");
+    return false;
+  }
+  if (Py_TYPE(capsule) != &PyCapsule_Type) {
+    PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is not PyCapsule object");
+    Py_DECREF(capsule);
+    return false;
+  }
+  brv_numpy_api = static_cast<void**>(PyCapsule_GetPointer(capsule, nullptr));
+  Py_DECREF(capsule);
+  if (brv_numpy_api == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is NULL pointer");
+    return false;
+  }
+  unsigned abi = PyArray_GetNDArrayCVersion();
+  if (abi != kNumpyAbi) {
+    PyErr_Format(PyExc_RuntimeError, "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
+                 kNumpyAbi, abi);
+    return false;
+  }
+  unsigned feature = PyArray_GetNDArrayCFeatureVersion();
+  if (feature < kNumpyFeatureLevel) {
+    PyErr_Format(PyExc_RuntimeError, "module compiled against API version 0x%x but this version of numpy is 0x%x",
+                 kNumpyFeatureLevel, feature);
+    return false;
+  }
+  int endian = PyArray_GetEndianness();
+  if (endian != NPY_CPU_LITTLE) {
+    PyErr_SetString(PyExc_RuntimeError,
+                    endian == NPY_CPU_UNKNOWN_ENDIAN
+                        ? "FATAL: module compiled as unknown endian"
+                        : "FATAL: module compiled as little endian, but detected different endianness at runtime");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace brv
+
+PyMODINIT_FUNC PyInit__core() {
+  using namespace brv;
+  void* datetime_api = PyCapsule_Import("datetime.datetime_CAPI", 0);
+  if (datetime_api == nullptr) PyErr_Clear();
+  SetDateTimeApi(datetime_api);
+  if (!ImportNumpy()) {
+    PyErr_Print();
+    PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
+    return nullptr;
+  }
+  BuildLayouts();
+  PyObject* module = PyModule_Create2(&kModule, 1013);
+  if (module == nullptr) return nullptr;
+  RegisterRecordTypes(module);
+  platform::SetInterruptCheck(CheckSignals);
+  return module;
+}

@@ -1,0 +1,88 @@
+// The operating-system facilities the connector needs, behind one small
+// interface: the pipe transport to the terminal, file and folder queries for
+// terminal discovery, process start, sleeping, the SHA-256 digest and the
+// locale-independent lower-case mapping. Everything above this header is
+// portable; posix.cpp implements it for Linux and macOS.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brv::platform {
+
+using Handle = intptr_t;
+constexpr Handle kInvalidHandle = -1;
+
+// Error codes reported through the `error` out-parameters. Transport errors
+// are the system's errno values, except these two, which have their own
+// meaning for the layers above.
+constexpr uint32_t kErrorBrokenPipe = 109;        // peer gone: the pipe is ended
+constexpr uint32_t kErrorInterrupted = 0x7fff0001;  // a signal handler asked to stop
+
+// Called when a blocking call is interrupted by a signal. Returns true when
+// the call must stop (for example because the interpreter has a pending
+// KeyboardInterrupt); false lets the call continue. May be null.
+using InterruptCheck = bool (*)();
+void SetInterruptCheck(InterruptCheck check);
+// Asks the check; a stop request is remembered until taken.
+bool InterruptRequested();
+// Whether a wait was stopped since the last call; clears the record.
+bool TakeInterrupted();
+
+// ---- pipe transport ------------------------------------------------------
+// `name` is the pipe name `\\.\pipe\BRV.Terminal.<HEX>`; on POSIX it selects
+// a Unix socket of the same final component in the runtime folder.
+bool OpenPipe(const std::u16string& name, Handle* handle, uint32_t* error);
+// Move exactly n bytes; anything less is a failure with `error` set
+// (kErrorBrokenPipe when the peer has gone).
+bool WritePipe(Handle handle, const void* data, size_t n, uint32_t* error);
+bool ReadPipe(Handle handle, void* data, size_t n, uint32_t* error);
+void ClosePipe(Handle handle);
+
+// Folder holding the terminals' sockets; created (mode 0700) when `create`
+// is set and it is missing. Empty when it cannot be used safely.
+std::string SocketDirectory(bool create);
+// Full socket path for a pipe name; empty when the folder is unusable.
+std::string SocketPath(const std::u16string& pipe_name, bool create_directory);
+
+// ---- files and folders ---------------------------------------------------
+// The final (resolved) path of an existing file, or `path` cut to
+// `capacity` units when it cannot be resolved.
+std::u16string FinalPath(const std::u16string& path, size_t capacity);
+bool RoamingDataFolder(std::u16string* folder);
+struct DirEntry {
+  std::u16string name;
+  bool directory;
+};
+// Lists a folder's entries in a stable order (sorted by name).
+bool ListDirectory(const std::u16string& folder, std::vector<DirEntry>* entries);
+bool PathExists(const std::u16string& path);
+// Last-write time of an existing path as an unsigned count (only the order
+// of two values matters).
+bool LastWriteTime(const std::u16string& path, uint64_t* time);
+// Reads up to `limit` bytes from the start of a file. False when the file
+// cannot be opened; `read_ok` tells whether the read itself succeeded.
+bool ReadFileHead(const std::u16string& path, size_t limit, std::string* bytes, bool* read_ok);
+
+// ---- processes -----------------------------------------------------------
+// Executable path of the process that started this one, unresolved; empty
+// when it cannot be found.
+std::u16string ParentProcessPath();
+// Starts `path` detached, without standard streams, with "/portable" as its
+// only argument when `portable` is set.
+bool StartProcess(const std::u16string& path, bool portable);
+// Sleeps; returns false when a signal handler asked the wait to stop.
+bool SleepMs(uint32_t ms);
+
+// ---- text and hashing ----------------------------------------------------
+// Simple per-unit lower-case mapping, independent of the locale.
+char16_t LowerUnit(char16_t unit);
+void LowerCase(char16_t* text, size_t n);
+bool Sha256(const void* data, size_t n, uint8_t digest[32]);
+
+std::string ToUtf8(const std::u16string& text);
+std::u16string FromUtf8(const std::string& text);
+
+}  // namespace brv::platform

@@ -1,0 +1,223 @@
+#include "session/session.h"
+
+#include <vector>
+
+#include "link/call.h"
+#include "module/errors.h"
+#include "module/functions.h"
+#include "platform/platform.h"
+
+namespace brv::session {
+
+using link::Body;
+
+int32_t Handshake() {
+  static const char16_t kClientName[] = u"Python";
+  uint32_t build = 0;
+  int32_t result = link::Call(kCommandHandshake, Body().U32(3).Text(kClientName, 6), [&build](link::PipeReader& r) {
+    if (!r.Read(&build, 4)) return false;
+    link::g_terminal_build = build;
+    return true;
+  });
+  return result;
+}
+
+int32_t Authorize(uint64_t login, const NameText& password, const NameText& server) {
+  return link::CallStatus(kCommandAuthorize, Body().U32(0).U64(login).Text(password).Text(server));
+}
+
+int32_t WaitReady(uint32_t timeout_ms) {
+  const uint32_t limit = timeout_ms != 0 ? timeout_ms : kDefaultReadyTimeoutMs;
+  uint32_t elapsed = 0;
+  for (;;) {
+    uint32_t state = 0;
+    int32_t result = link::CallValue(kCommandReadiness, Body(), &state);
+    if (result < 0) return result;
+    if (state == kReadyState) return kSuccess;
+    if (state == kAuthorizationFailedState) return kAuthorizationFailed;
+    // The wait counts its sleeps only, not the time the exchanges take.
+    if (!platform::SleepMs(kReadyPollMs)) {
+      // Interrupted (Ctrl-C): the terminal's state is no longer known.
+      link::g_client.MarkClosed();
+      return kIpcTimeout;
+    }
+    elapsed += kReadyPollMs;
+    if (elapsed >= limit) return kIpcTimeout;
+  }
+}
+
+namespace {
+
+constexpr const char* kUnsupportedAuthorization =
+    "Unsupported authorization mode, OTP or certificate password needed";
+
+// Reports a failed authorisation: -7 has a message of its own.
+PyObject* AuthorizationFailed(int32_t result) {
+  if (result == kUnsupported) {
+    SetError(kUnsupported, kUnsupportedAuthorization);
+    Py_RETURN_FALSE;
+  }
+  return ReportCodeFalse(result);
+}
+
+}  // namespace
+}  // namespace brv::session
+
+namespace brv::api {
+
+using session::AuthorizationFailed;
+
+// Far more than any version text; a longer one is refused unread.
+constexpr uint32_t kMaxVersionUnits = 1u << 16;
+
+PyObject* initialize(PyObject*, PyObject* args, PyObject* kwargs) {
+  ResetError();
+  PathText path;
+  NameText server, password;
+  uint64_t login = 0;
+  uint32_t timeout = 0;
+  bool portable = false;
+  // A failing initialize leaves the module disconnected too.
+  link::g_client.Close();
+
+  Py_ssize_t positional = PyTuple_GET_SIZE(args);
+  if (positional > 1) {
+    SetError(kInvalidParams, "Invalid number of arguments");
+    Py_RETURN_FALSE;
+  }
+  if (positional == 1 && !ConvertText(PyTuple_GET_ITEM(args, 0), &path)) {
+    SetError(kInvalidParams, "Invalid 1st unnamed argument");
+    Py_RETURN_FALSE;
+  }
+  if (kwargs != nullptr) {
+    PyObject* value;
+    if ((value = Keyword(kwargs, "login")) && !ConvertU64(value, &login)) {
+      SetError(kInvalidParams, "Invalid \"login\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "server")) && !ConvertText(value, &server)) {
+      SetError(kInvalidParams, "Invalid \"server\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "password")) && !ConvertText(value, &password)) {
+      SetError(kInvalidParams, "Invalid \"password\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "timeout")) && !ConvertU32(value, &timeout)) {
+      SetError(kInvalidParams, "Invalid \"timeout\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "path")) && !ConvertText(value, &path)) {
+      SetError(kInvalidParams, "Invalid \"path\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "portable"))) portable = ConvertFlag(value, true);
+  }
+
+  std::u16string path_text(path.units, path.Length());
+  if (!link::g_client.Initialize(path_text, portable)) return ReportCodeFalse(kIpcInitializeFailed);
+
+  int32_t result = session::Handshake();
+  if (result < 0) return ReportCodeFalse(result);  // the pipe stays open
+
+  if (login != 0 || !password.Empty() || !server.Empty()) {
+    result = session::Authorize(login, password, server);
+    if (result < 0) {
+      link::g_client.Close();
+      return AuthorizationFailed(result);
+    }
+  }
+  result = session::WaitReady(timeout);
+  if (result < 0) {
+    link::g_client.Close();
+    return ReportCodeFalse(result);
+  }
+  Py_RETURN_TRUE;
+}
+
+PyObject* login(PyObject*, PyObject* args, PyObject* kwargs) {
+  ResetError();
+  NameText server, password;
+  uint64_t login = 0;
+  uint32_t timeout = 0;
+
+  Py_ssize_t positional = PyTuple_GET_SIZE(args);
+  if (positional > 3) {
+    SetError(kInvalidParams, "Invalid number of arguments");
+    Py_RETURN_FALSE;
+  }
+  if (positional >= 1 && !ConvertU64(PyTuple_GET_ITEM(args, 0), &login)) {
+    SetError(kInvalidParams, "Invalid 1st unnamed argument");
+    Py_RETURN_FALSE;
+  }
+  // The second positional argument is the password, the third the server.
+  if (positional >= 2 && !ConvertText(PyTuple_GET_ITEM(args, 1), &password)) {
+    SetError(kInvalidParams, "Invalid 2nd unnamed argument");
+    Py_RETURN_FALSE;
+  }
+  if (positional >= 3 && !ConvertText(PyTuple_GET_ITEM(args, 2), &server)) {
+    SetError(kInvalidParams, "Invalid 3rd unnamed argument");
+    Py_RETURN_FALSE;
+  }
+  if (kwargs != nullptr) {
+    PyObject* value;
+    if ((value = Keyword(kwargs, "login")) && !ConvertU64(value, &login)) {
+      SetError(kInvalidParams, "Invalid \"login\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "server")) && !ConvertText(value, &server)) {
+      SetError(kInvalidParams, "Invalid \"server\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "password")) && !ConvertText(value, &password)) {
+      SetError(kInvalidParams, "Invalid \"password\" argument");
+      Py_RETURN_FALSE;
+    }
+    if ((value = Keyword(kwargs, "timeout")) && !ConvertU32(value, &timeout)) {
+      SetError(kInvalidParams, "Invalid \"timeout\" argument");
+      Py_RETURN_FALSE;
+    }
+  }
+  if (login == 0) {
+    SetError(kInvalidParams, "Invalid \"login\" argument");
+    Py_RETURN_FALSE;
+  }
+  // login runs on whatever connection exists and never closes it.
+  int32_t result = session::Authorize(login, password, server);
+  if (result < 0) return AuthorizationFailed(result);
+  result = session::WaitReady(timeout);
+  if (result < 0) return ReportCodeFalse(result);
+  Py_RETURN_TRUE;
+}
+
+PyObject* shutdown(PyObject*, PyObject*) {
+  ResetError();
+  link::g_client.Close();
+  Py_RETURN_TRUE;
+}
+
+PyObject* version(PyObject*, PyObject*) {
+  ResetError();
+  uint32_t version = 0, build = 0;
+  std::vector<char16_t> text;
+  int32_t result = link::Call(session::kCommandVersion, link::Body().U32(0), [&](link::PipeReader& r) {
+    uint32_t n = 0;
+    if (!r.Read(&version, 4) || !r.Read(&build, 4) || !r.Read(&n, 4)) return false;
+    // The count must match the rest of the reply before anything is allocated.
+    if (uint64_t(n) * 2 != r.Left() || n > kMaxVersionUnits) return false;
+    text.resize(n);
+    return r.Read(text.data(), size_t(n) * 2);
+  });
+  std::string utf8;
+  if (result > 0) {
+    utf8 = platform::ToUtf8(std::u16string(text.begin(), text.end()));
+    if (utf8.size() > 127) utf8.clear();  // the text must fit 127 bytes
+  } else {
+    version = 0;
+    build = 0;
+  }
+  if (result < 0) SetErrorFromCode(result);
+  return Py_BuildValue("(iis)", int(int32_t(version)), int(int32_t(build)), utf8.c_str());
+}
+
+}  // namespace brv::api

@@ -1,0 +1,17 @@
+#include "check.h"
+
+int main() {
+  int passed = 0, failed = 0;
+  for (const auto& c : brv::testing::Cases()) {
+    int before = brv::testing::Failures();
+    c.body();
+    if (brv::testing::Failures() == before) {
+      ++passed;
+    } else {
+      ++failed;
+      std::fprintf(stderr, "FAILED: %s\n", c.name);
+    }
+  }
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
