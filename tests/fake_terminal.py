@@ -1,0 +1,514 @@
+"""A scriptable fake terminal for the tests.
+
+The module keeps the interpreter lock for a whole exchange, so the terminal
+at the other end must live in another process.  `FakeTerminal` starts this
+file as a child process that listens on the Unix socket that the module will
+connect to for a given executable path, answers every request, and records
+each one.  The test process steers it over a control channel (a socket pair
+with pickled messages); every control call waits for the child's answer, so
+a setting is in force before the next module call.
+
+Default answers, enough for `initialize` to succeed:
+
+    4    handshake      value reply with the build number (4410)
+    5    authorisation  status 0
+    109  readiness      value reply with the next readiness state (2)
+    1    version        status 1, version payload (5, 4410, "5.00 build 4410")
+    any other command   the default reply (status -7, bare header)
+
+Scripting, in order of precedence for each request:
+
+    fake.queue(raw)           one-shot replies and actions, first in first out;
+    fake.queue_reply(...)     each entry may be limited to one command (cmd=)
+    fake.drop_next()          and is used by the next request it applies to
+    fake.hang_next()
+    fake.on(cmd, ...)         a persistent reply for one command
+    the defaults above        (fake.set_build, fake.set_version, fake.readiness)
+
+Records and payloads are built with the helpers of `records`.
+"""
+
+import hashlib
+import os
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import time
+from collections import namedtuple
+from multiprocessing.connection import Connection
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from records import (  # noqa: E402
+    frame_reply, pack_record_list, pack_value, pack_version, pack_string, text,
+)
+
+__all__ = [
+    "FakeTerminal", "Request", "pipe_name", "socket_path",
+    "pack_value", "pack_record_list", "pack_version", "pack_string", "text",
+    "frame_reply",
+]
+
+CMD_VERSION = 1
+CMD_HANDSHAKE = 4
+CMD_AUTHORIZE = 5
+CMD_READY = 109
+
+#: one recorded request: command (None for a message shorter than 4 bytes),
+#: body after the command word, the raw bytes with the length field, and the
+#: index of the connection it came on (0 for the first connection accepted)
+Request = namedtuple("Request", "cmd body raw conn")
+
+
+def pipe_name(exe_path):
+    """`BRV.Terminal.` and the upper-case SHA-256 of the lower-cased real path."""
+    final = os.path.realpath(exe_path).lower()
+    return "BRV.Terminal." + hashlib.sha256(final.encode("utf-16-le")).hexdigest().upper()
+
+
+def socket_path(exe_path, runtime_dir=None):
+    """Where the module looks for the terminal of `exe_path`."""
+    folder = runtime_dir or os.environ["XDG_RUNTIME_DIR"]
+    return os.path.join(folder, pipe_name(exe_path))
+
+
+# =====================================================================
+# Test side
+# =====================================================================
+
+class FakeTerminal:
+    """Controls one fake terminal process serving the terminal of `exe`."""
+
+    START_TIMEOUT = 10.0
+    CALL_TIMEOUT = 10.0
+
+    def __init__(self, exe, runtime_dir=None):
+        self.exe = str(exe)
+        self.socket_path = socket_path(self.exe, runtime_dir)
+        if len(self.socket_path.encode()) >= 108:
+            raise ValueError("socket path too long for AF_UNIX: %s" % self.socket_path)
+        ours, theirs = socket.socketpair()
+        self._proc = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), self.socket_path, str(theirs.fileno())],
+            pass_fds=(theirs.fileno(),), stdin=subprocess.DEVNULL)
+        theirs.close()
+        self._sock = ours
+        self._conn = Connection(os.dup(ours.fileno()))
+        ours.close()
+        if not self._conn.poll(self.START_TIMEOUT):
+            self._kill()
+            raise RuntimeError("fake terminal did not start")
+        reply = self._conn.recv()
+        if reply[0] != "ready":
+            self._kill()
+            raise RuntimeError("fake terminal failed to start: %r" % (reply,))
+
+    # ------------------------------------------------------------ plumbing
+
+    def _call(self, op, **kwargs):
+        if self._conn is None:
+            raise RuntimeError("fake terminal stopped")
+        self._conn.send((op, kwargs))
+        if not self._conn.poll(self.CALL_TIMEOUT + kwargs.get("timeout", 0)):
+            raise RuntimeError("fake terminal does not answer %r" % op)
+        status, value = self._conn.recv()
+        if status != "ok":
+            raise RuntimeError("fake terminal: %s" % value)
+        return value
+
+    def _kill(self):
+        if self._proc.poll() is None:
+            self._proc.kill()
+        self._proc.wait()
+        if self._conn is not None:
+            self._conn.close()
+            self._conn = None
+        try:
+            os.unlink(self.socket_path)
+        except FileNotFoundError:
+            pass
+
+    def stop(self):
+        """End the process; its socket file and connections go away."""
+        if self._conn is None:
+            return
+        try:
+            self._call("stop")
+        except (RuntimeError, OSError, EOFError):
+            pass
+        try:
+            self._proc.wait(5)
+        except subprocess.TimeoutExpired:
+            pass
+        self._kill()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    # ------------------------------------------------------------ scripting
+
+    def on(self, cmd, status=0, payload=b"", *, value=None, records=None, echo=None, raw=None):
+        """Answer every request `cmd` with this reply until changed.
+
+        The reply is the header (echo defaults to `cmd`) with `status` and
+        `payload`; `value=n` makes the payload one u32, `records=[...]` a record
+        list; `raw=bytes` sends exactly those bytes instead (length field included).
+        """
+        self._call("on", cmd=cmd, spec=_reply_spec(status, payload, value, records, echo, raw))
+
+    def off(self, cmd):
+        """Back to the default answer for `cmd`."""
+        self._call("off", cmd=cmd)
+
+    def default(self, status=-7, payload=b""):
+        """The reply to commands without a handler of their own."""
+        self._call("default", spec=_reply_spec(status, payload, None, None, None, None))
+
+    def queue(self, raw, *, cmd=None, chunks=None, pause=0.02, close=False):
+        """Answer the next request (of command `cmd`, if given) with exactly `raw`.
+
+        chunks: an int (that many nearly equal parts) or a list of part sizes
+        (the rest goes last); the parts are sent `pause` seconds apart.
+        close: close the connection right after the reply.
+        """
+        self._call("queue", entry=dict(action="reply", cmd=cmd, spec=dict(raw=bytes(raw)),
+                                       chunks=chunks, pause=pause, close=close))
+
+    def queue_reply(self, status=0, payload=b"", *, value=None, records=None, echo=None,
+                    cmd=None, chunks=None, pause=0.02, close=False):
+        """A one-shot framed reply; arguments as for `on` and `queue`."""
+        self._call("queue", entry=dict(action="reply", cmd=cmd,
+                                       spec=_reply_spec(status, payload, value, records, echo, None),
+                                       chunks=chunks, pause=pause, close=close))
+
+    def drop_next(self, cmd=None):
+        """Read the next request (of command `cmd`), then close the connection unanswered."""
+        self._call("queue", entry=dict(action="drop", cmd=cmd))
+
+    def hang_next(self, cmd=None, seconds=None, then="drop"):
+        """Read the next request and do not answer.
+
+        After `seconds` (or on `release()` or `stop()`), `then` happens:
+        "drop" closes the connection, "reply" sends the normal answer.
+        """
+        self._call("queue", entry=dict(action="hang", cmd=cmd, seconds=seconds, then=then))
+
+    def release(self):
+        """End every hang now."""
+        self._call("release")
+
+    def clear_queue(self):
+        self._call("clear_queue")
+
+    def pending(self):
+        """Queued one-shot entries not used yet."""
+        return self._call("pending")
+
+    def readiness(self, *states):
+        """Readiness states for the next polls; the last one repeats."""
+        if not states:
+            raise ValueError("at least one state")
+        self._call("readiness", states=list(states))
+
+    def set_build(self, build):
+        """The build number of the handshake reply."""
+        self._call("set", name="build", value=build)
+
+    def set_version(self, version, build, text_value):
+        """The version reply's values."""
+        self._call("set", name="version", value=(version, build, text_value))
+
+    # ------------------------------------------------------------ observing
+
+    def requests(self, cmd=None):
+        """The recorded requests, in order, optionally of one command."""
+        reqs = [Request(*r) for r in self._call("requests")]
+        return [r for r in reqs if cmd is None or r.cmd == cmd]
+
+    def commands(self):
+        """The command codes of the recorded requests, in order."""
+        return [r.cmd for r in self.requests()]
+
+    def clear(self):
+        """Forget the recorded requests."""
+        self._call("clear")
+
+    def connections(self):
+        """One flag per connection accepted so far, in order: still open?"""
+        return self._call("connections")
+
+    def wait_connections(self, expected, timeout=3.0):
+        """Wait until `connections()` equals `expected`; returns the last value seen."""
+        return self._call("wait_connections", expected=list(expected), timeout=timeout)
+
+
+def _reply_spec(status, payload, value, records, echo, raw):
+    if raw is not None:
+        return dict(raw=bytes(raw))
+    if value is not None:
+        payload = pack_value(value)
+    elif records is not None:
+        payload = pack_record_list(records)
+    return dict(status=status, payload=bytes(payload), echo=echo)
+
+
+# =====================================================================
+# Terminal side (the child process)
+# =====================================================================
+
+MAX_REQUEST = 64 << 20
+
+
+class _Server:
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Condition()
+        self.requests = []
+        self.conns = []          # [socket, open flag]
+        self.handlers = {}
+        self.default_spec = dict(status=-7, payload=b"", echo=None)
+        self.queue = []
+        self.ready_states = [2]
+        self.build = 4410
+        self.version = (5, 4410, "5.00 build 4410")
+        self.release_event = threading.Event()
+        self.stopping = False
+        try:
+            os.unlink(path)
+        except FileNotFoundError:
+            pass
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.listener.bind(path)
+        self.listener.listen(16)
+
+    # ---------------------------------------------------- connections
+
+    def accept_loop(self):
+        while True:
+            try:
+                sock, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                if self.stopping:
+                    sock.close()
+                    return
+                index = len(self.conns)
+                self.conns.append([sock, True])
+            threading.Thread(target=self.serve, args=(sock, index), daemon=True).start()
+
+    def closed(self, sock, index):
+        try:
+            sock.close()
+        except OSError:
+            pass
+        with self.lock:
+            self.conns[index][1] = False
+            self.lock.notify_all()
+
+    def serve(self, sock, index):
+        try:
+            while True:
+                head = _recv_exact(sock, 4)
+                if head is None:
+                    break
+                (length,) = struct.unpack("<I", head)
+                if length > MAX_REQUEST:
+                    break
+                body = _recv_exact(sock, length)
+                if body is None:
+                    break
+                cmd = struct.unpack_from("<I", body)[0] if length >= 4 else None
+                with self.lock:
+                    self.requests.append((cmd, body[4:], head + body, index))
+                    entry = self.pick(cmd)
+                if not self.perform(sock, cmd, entry):
+                    break
+        except OSError:
+            pass
+        self.closed(sock, index)
+
+    def pick(self, cmd):
+        for i, entry in enumerate(self.queue):
+            if entry.get("cmd") is None or entry["cmd"] == cmd:
+                del self.queue[i]
+                return entry
+        return dict(action="reply", spec=None)
+
+    def perform(self, sock, cmd, entry):
+        """Carry out one answer; False when the connection is to be closed."""
+        action = entry["action"]
+        if action == "drop":
+            _shut(sock)
+            return False
+        if action == "hang":
+            self.release_event.wait(entry.get("seconds"))
+            if entry.get("then") == "reply" and not self.stopping:
+                sock.sendall(self.reply_bytes(cmd, None))
+                return True
+            _shut(sock)
+            return False
+        data = self.reply_bytes(cmd, entry.get("spec"))
+        chunks = _split(data, entry.get("chunks"))
+        for n, part in enumerate(chunks):
+            if n:
+                time.sleep(entry.get("pause", 0.02))
+            sock.sendall(part)
+        if entry.get("close"):
+            _shut(sock)
+            return False
+        return True
+
+    def reply_bytes(self, cmd, spec):
+        if spec is None:
+            with self.lock:
+                spec = self.handlers.get(cmd)
+                if spec is None:
+                    return self.builtin(cmd)
+        if "raw" in spec:
+            return spec["raw"]
+        echo = spec.get("echo")
+        return frame_reply(cmd if echo is None else echo, spec["status"], spec["payload"])
+
+    def builtin(self, cmd):
+        # called with the lock held
+        if cmd == CMD_HANDSHAKE:
+            return frame_reply(cmd, 0, pack_value(self.build))
+        if cmd == CMD_AUTHORIZE:
+            return frame_reply(cmd, 0)
+        if cmd == CMD_READY:
+            state = self.ready_states[0]
+            if len(self.ready_states) > 1:
+                self.ready_states.pop(0)
+            return frame_reply(cmd, 0, pack_value(state))
+        if cmd == CMD_VERSION:
+            # the module takes the values only from a positive status
+            return frame_reply(cmd, 1, pack_version(*self.version))
+        spec = self.default_spec
+        return frame_reply(cmd if cmd is not None else 0, spec["status"], spec["payload"])
+
+    # ---------------------------------------------------- control
+
+    def control(self, op, kw):
+        with self.lock:
+            if op == "on":
+                self.handlers[kw["cmd"]] = kw["spec"]
+            elif op == "off":
+                self.handlers.pop(kw["cmd"], None)
+            elif op == "default":
+                self.default_spec = kw["spec"]
+            elif op == "queue":
+                if kw["entry"]["action"] == "hang":
+                    self.release_event.clear()
+                self.queue.append(kw["entry"])
+            elif op == "clear_queue":
+                self.queue.clear()
+            elif op == "pending":
+                return len(self.queue)
+            elif op == "release":
+                self.release_event.set()
+            elif op == "readiness":
+                self.ready_states = list(kw["states"])
+            elif op == "set":
+                setattr(self, kw["name"], kw["value"])
+            elif op == "requests":
+                return list(self.requests)
+            elif op == "clear":
+                self.requests.clear()
+            elif op == "connections":
+                return [c[1] for c in self.conns]
+            elif op == "wait_connections":
+                deadline = time.monotonic() + kw["timeout"]
+                while [c[1] for c in self.conns] != kw["expected"]:
+                    left = deadline - time.monotonic()
+                    if left <= 0:
+                        break
+                    self.lock.wait(left)
+                return [c[1] for c in self.conns]
+            else:
+                raise ValueError("unknown control operation %r" % op)
+        return None
+
+    def stop(self):
+        with self.lock:
+            self.stopping = True
+            socks = [c[0] for c in self.conns]
+        self.release_event.set()
+        try:
+            self.listener.close()
+        except OSError:
+            pass
+        try:
+            os.unlink(self.path)
+        except FileNotFoundError:
+            pass
+        for s in socks:
+            _shut(s)
+
+
+def _recv_exact(sock, n):
+    parts = []
+    while n:
+        chunk = sock.recv(min(n, 1 << 20))
+        if not chunk:
+            return None
+        parts.append(chunk)
+        n -= len(chunk)
+    return b"".join(parts)
+
+
+def _shut(sock):
+    try:
+        sock.shutdown(socket.SHUT_RDWR)
+    except OSError:
+        pass
+
+
+def _split(data, chunks):
+    if not chunks:
+        return [data]
+    if isinstance(chunks, int):
+        size = max(1, -(-len(data) // chunks))
+        return [data[i:i + size] for i in range(0, len(data), size)] or [data]
+    parts, pos = [], 0
+    for size in chunks:
+        parts.append(data[pos:pos + size])
+        pos += size
+    if pos < len(data):
+        parts.append(data[pos:])
+    return [p for p in parts if p]
+
+
+def _main(path, control_fd):
+    conn = Connection(control_fd)
+    try:
+        server = _Server(path)
+    except OSError as exc:
+        conn.send(("error", str(exc)))
+        return 1
+    threading.Thread(target=server.accept_loop, daemon=True).start()
+    conn.send(("ready", os.getpid()))
+    while True:
+        try:
+            op, kw = conn.recv()
+        except (EOFError, OSError):
+            break
+        if op == "stop":
+            server.stop()
+            conn.send(("ok", None))
+            break
+        try:
+            conn.send(("ok", server.control(op, kw)))
+        except Exception as exc:  # reported to the test, which raises it
+            conn.send(("error", "%s: %s" % (type(exc).__name__, exc)))
+    server.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(_main(sys.argv[1], int(sys.argv[2])))
