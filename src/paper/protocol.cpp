@@ -1,0 +1,495 @@
+#include "paper/protocol.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "paper/codes.h"
+#include "paper/records.h"
+#include "paper/wire.h"
+#include "platform/platform.h"
+
+namespace brv::paper {
+namespace {
+
+constexpr size_t kMaxName = 256;    // units of a symbol, password or server text
+constexpr size_t kMaxGroup = 4096;  // units of a group text
+
+std::string Status(uint32_t command, int32_t status) { return Reply(command, status); }
+
+std::string Value(uint32_t command, uint32_t value) { return Reply(command, kStatusOk, ValuePayload(value)); }
+
+std::string Double(uint32_t command, double value) {
+  RecordWriter w(8);
+  w.F64(0, value);
+  return Reply(command, kStatusOk, w.bytes());
+}
+
+std::string List(uint32_t command, uint32_t count, const std::string& records) {
+  return Reply(command, kStatusOk, ListPayload(count, records));
+}
+
+uint64_t MixBits(uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xFF51AFD7ED558CCDull;
+  x ^= x >> 33;
+  x *= 0xC4CEB9FE1A85EC53ull;
+  return x ^ (x >> 33);
+}
+
+// Wildcard match with backtracking over "*".
+bool MatchPattern(const char16_t* p, const char16_t* pe, const char16_t* n, const char16_t* ne) {
+  const char16_t* star = nullptr;
+  const char16_t* retry = nullptr;
+  while (n != ne) {
+    if (p != pe && *p == u'*') {
+      star = ++p;
+      retry = n;
+    } else if (p != pe && *p == *n) {
+      ++p;
+      ++n;
+    } else if (star != nullptr) {
+      p = star;
+      n = ++retry;
+    } else {
+      return false;
+    }
+  }
+  while (p != pe && *p == u'*') ++p;
+  return p == pe;
+}
+
+bool InRange(int64_t t, int64_t from, int64_t to) { return t >= from && t <= to; }
+
+}  // namespace
+
+bool MatchGroup(const std::u16string& group, const std::u16string& name) {
+  bool selected = false;
+  size_t i = 0;
+  while (i <= group.size()) {
+    size_t comma = group.find(u',', i);
+    if (comma == std::u16string::npos) comma = group.size();
+    std::u16string item = group.substr(i, comma - i);
+    size_t b = item.find_first_not_of(u' ');
+    size_t e = item.find_last_not_of(u' ');
+    item = b == std::u16string::npos ? std::u16string() : item.substr(b, e - b + 1);
+    if (!item.empty()) {
+      bool exclude = item[0] == u'!';
+      const char16_t* p = item.data() + (exclude ? 1 : 0);
+      bool match = MatchPattern(p, item.data() + item.size(), name.data(), name.data() + name.size());
+      if (match && exclude) return false;
+      if (match) selected = true;
+    }
+    i = comma + 1;
+  }
+  return selected;
+}
+
+Terminal::Terminal(const Folders& folders, Settings* settings, Clock* clock, const Options& options)
+    : folders_(folders),
+      settings_(settings),
+      clock_(clock),
+      market_(options.seed),
+      engine_(market_, clock->start_ms(), options.login) {
+  for (const auto& spec : Catalogue()) selected_.push_back(spec.selected);
+}
+
+std::string Terminal::Handle(Session& session, const uint8_t* message, size_t size) {
+  if (size < 4) return std::string();
+  uint32_t command = uint32_t(message[0]) | uint32_t(message[1]) << 8 | uint32_t(message[2]) << 16 |
+                     uint32_t(message[3]) << 24;
+  BodyReader body(message + 4, size - 4);
+  try {
+    return Dispatch(session, command, body);
+  } catch (const std::bad_alloc&) {
+    return Status(command, -3);
+  } catch (const std::exception&) {
+    return Status(command, kStatusCallFailed);
+  }
+}
+
+std::string Terminal::Dispatch(Session& session, uint32_t command, BodyReader& body) {
+  switch (command) {
+    case 1: {  // version
+      body.U32();
+      if (!body.Complete()) break;
+      std::u16string text = kVersionText;
+      std::string payload = ValuePayload(kVersion) + ValuePayload(kBuild) + ValuePayload(uint32_t(text.size()));
+      for (char16_t u : text) {
+        payload += char(u & 0xFF);
+        payload += char(u >> 8);
+      }
+      return Reply(command, kStatusOk, payload);
+    }
+    case 4: {  // handshake
+      uint32_t mode = body.U32();
+      body.Text(kMaxName);
+      if (!body.Complete()) break;
+      if (mode != 3) return Status(command, kStatusIncompatible);
+      return Value(command, kBuild);
+    }
+    case 5: {  // authorisation
+      body.U32();
+      uint64_t login = body.U64();
+      std::u16string password = body.Text(kMaxName);
+      std::u16string server = body.Text(kMaxName);
+      if (!body.Complete()) break;
+      std::lock_guard<std::mutex> lock(mu_);
+      bool ok = engine_.Authorize(login, password, server);
+      session.auth_failed = !ok;
+      AppendLog(folders_.log_file, ok ? "authorized " + std::to_string(engine_.current().config->login)
+                                      : "authorization failed for " + std::to_string(login));
+      return Status(command, ok ? kStatusOk : kStatusAuthFailed);
+    }
+    case 109:  // readiness
+      if (!body.Complete()) break;
+      return Value(command, session.auth_failed ? kAuthFailedState : kReadyState);
+    case 104:
+    case 105:
+      return TickList(command, body);
+    case 106:
+    case 107:
+    case 108:
+      return Rates(command, body);
+    case 120: case 121: case 122: case 123:
+    case 130: case 131: case 132: case 133:
+    case 140: case 141: case 142: case 143:
+    case 150: case 151: case 152: case 153:
+      return Lists(command, body);
+    case 160: case 161: case 162: case 163:
+      return Trading(command, body);
+    case 170: case 171: case 172: case 173: case 174: case 175:
+      return SymbolList(command, body);
+    case 180: {  // terminal_info
+      if (!body.Complete()) break;
+      TerminalState st;
+      st.trade_allowed = settings_->AutoTrading();
+      st.path = platform::FromUtf8(folders_.install);
+      st.data_path = platform::FromUtf8(folders_.data);
+      st.commondata_path = platform::FromUtf8(folders_.common);
+      return Reply(command, kStatusOk, TerminalRecord(st));
+    }
+    case 190: {  // account_info
+      if (!body.Complete()) break;
+      bool expert = settings_->AutoTrading();
+      int64_t now = clock_->NowMs();
+      std::lock_guard<std::mutex> lock(mu_);
+      engine_.Update(now);
+      const Account& a = engine_.current();
+      return Reply(command, kStatusOk, AccountRecord(a, engine_.ComputeFigures(a, now), expert));
+    }
+    case 191: case 192: case 193:
+      return Book(session, command, body);
+    default:
+      return Status(command, kStatusUnsupported);
+  }
+  return Status(command, kStatusInvalidParams);
+}
+
+// ---- bars and ticks ------------------------------------------------------
+
+std::string Terminal::Rates(uint32_t command, BodyReader& body) {
+  std::u16string name = body.Text(kMaxName);
+  int32_t timeframe = body.I32();
+  int64_t a = 0, b = 0;
+  int32_t count = 0;
+  if (command == 106) {
+    a = body.I64();
+    count = body.I32();
+  } else if (command == 107) {
+    a = body.I64();
+    b = body.I64();
+  } else {
+    a = body.I32();
+    count = body.I32();
+  }
+  if (!body.Complete() || !ValidTimeframe(timeframe) || count < 0 || (command == 108 && a < 0)) {
+    return Status(command, kStatusInvalidParams);
+  }
+  const SymbolSpec* spec = FindSymbol(name);
+  if (spec == nullptr) return Status(command, kStatusNotFound);
+  int64_t now_ms = clock_->NowMs();
+  int64_t now_s = FloorDiv(now_ms, 1000);
+  int64_t oldest = BarIndex(timeframe, kHistoryStart);
+  int64_t first, last;
+  if (command == 106) {  // the `count` bars up to the one holding date_from
+    last = BarIndex(timeframe, std::min(a, now_s));
+    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+  } else if (command == 108) {  // position 0 is the current bar
+    last = BarIndex(timeframe, now_s) - a;
+    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+  } else {  // bars opening in [date_from, date_to]
+    first = BarIndex(timeframe, a);
+    if (BarStart(timeframe, first) < a) ++first;
+    last = BarIndex(timeframe, std::min(b, now_s));
+    first = std::max(first, oldest);
+    last = std::min(last, first + int64_t(kMaxBars) - 1);
+  }
+  first = std::max(first, oldest);
+  std::vector<Bar> bars;
+  if (first <= last) market_.Bars(*spec, timeframe, first, last, now_ms, &bars);
+  std::string records;
+  records.reserve(bars.size() * kRateRecordSize);
+  for (const Bar& bar : bars) AppendBar(&records, bar);
+  return List(command, uint32_t(bars.size()), records);
+}
+
+std::string Terminal::TickList(uint32_t command, BodyReader& body) {
+  std::u16string name = body.Text(kMaxName);
+  int64_t from = body.I64();
+  int64_t to = INT64_MAX;
+  int32_t count = int32_t(kMaxTicks);
+  if (command == 104) {
+    count = body.I32();
+  } else {
+    to = body.I64();
+  }
+  int32_t selection = body.I32();
+  if (!body.Complete() || count < 0 || selection < kCopyTicksAll || selection > kCopyTicksTrades) {
+    return Status(command, kStatusInvalidParams);
+  }
+  const SymbolSpec* spec = FindSymbol(name);
+  if (spec == nullptr) return Status(command, kStatusNotFound);
+  std::vector<Tick> ticks;
+  size_t limit = std::min<size_t>(size_t(count), kMaxTicks);
+  if (limit > 0) market_.Ticks(*spec, from, to, selection, limit, clock_->NowMs(), &ticks);
+  std::string records;
+  records.reserve(ticks.size() * kTickRecordSize);
+  for (const Tick& t : ticks) AppendTick(&records, t);
+  return List(command, uint32_t(ticks.size()), records);
+}
+
+// ---- symbols -------------------------------------------------------------
+
+std::string Terminal::SymbolInfo(const SymbolSpec& spec, int64_t now_ms) {
+  SymbolState st;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    st.selected = selected_[size_t(spec.index)];
+  }
+  st.tick = market_.LastTick(spec, now_ms);
+  int64_t day_ms = FloorDiv(now_ms, 86400000) * 86400000;
+  st.today = market_.Range(spec, day_ms, now_ms + 1);
+  st.previous_close = market_.Range(spec, day_ms - 86400000, day_ms).close;
+  std::string currency;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    currency = engine_.current().config->currency;
+  }
+  st.tick_value = spec.point() * spec.contract * engine_.Conversion(spec.profit, currency, now_ms);
+  return SymbolRecord(spec, st);
+}
+
+std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
+  int64_t now = clock_->NowMs();
+  switch (command) {
+    case 170:
+    case 172: {
+      std::u16string name = body.Text(kMaxName);
+      if (!body.Complete()) break;
+      const SymbolSpec* spec = FindSymbol(name);
+      if (spec == nullptr) return Status(command, kStatusNotFound);
+      if (command == 170) return Reply(command, kStatusOk, SymbolInfo(*spec, now));
+      std::string record;
+      AppendTick(&record, market_.LastTick(*spec, now));
+      return Reply(command, kStatusOk, record);
+    }
+    case 171: {
+      std::u16string name = body.Text(kMaxName);
+      bool enable = body.U8() != 0;
+      if (!body.Complete()) break;
+      const SymbolSpec* spec = FindSymbol(name);
+      if (spec == nullptr) return Status(command, kStatusNotFound);
+      std::lock_guard<std::mutex> lock(mu_);
+      if (!enable) {
+        // A symbol with open positions or orders stays in the watch list.
+        const Account& a = engine_.current();
+        for (const auto& p : a.positions) {
+          if (p.spec == spec) return Status(command, kStatusCallFailed);
+        }
+        for (const auto& o : a.orders) {
+          if (o.spec == spec) return Status(command, kStatusCallFailed);
+        }
+      }
+      selected_[size_t(spec->index)] = enable;
+      return Status(command, kStatusOk);
+    }
+    case 173:
+      if (!body.Complete()) break;
+      return Value(command, uint32_t(Catalogue().size()));
+    case 174:
+    case 175: {
+      std::u16string group;
+      if (command == 175) group = body.Text(kMaxGroup);
+      if (!body.Complete()) break;
+      std::string records;
+      uint32_t count = 0;
+      for (const auto& spec : Catalogue()) {
+        if (command == 175 && !MatchGroup(group, SymbolName(spec))) continue;
+        records += SymbolInfo(spec, now);
+        ++count;
+      }
+      return List(command, count, records);
+    }
+  }
+  return Status(command, kStatusInvalidParams);
+}
+
+// ---- depth of market -----------------------------------------------------
+
+std::string Terminal::Book(Session& session, uint32_t command, BodyReader& body) {
+  std::u16string name = body.Text(kMaxName);
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  const SymbolSpec* spec = FindSymbol(name);
+  if (spec == nullptr) return Status(command, kStatusNotFound);
+  if (command == 191) {
+    session.books.insert(spec->index);
+    return Status(command, kStatusOk);
+  }
+  if (session.books.count(spec->index) == 0) return Status(command, kStatusNotFound);
+  if (command == 192) {
+    session.books.erase(spec->index);
+    return Status(command, kStatusOk);
+  }
+  // Ten levels a side around the last tick: asks from the highest down,
+  // then bids from the highest down; sizes grow away from the top.
+  Tick t = market_.LastTick(*spec, clock_->NowMs());
+  double step = spec->point() * std::max(1.0, std::round(spec->spread / 3.0));
+  auto size = [&](uint32_t side, uint32_t level) {
+    uint64_t h = MixBits(uint64_t(t.time_msc) * 131 + uint64_t(spec->index) * 7919 + side * 31 + level);
+    return 1 + level * 2 + h % 20;
+  };
+  std::string records;
+  for (uint32_t i = kBookDepth; i-- > 0;) {
+    uint64_t v = size(kBookSell, i);
+    AppendBookEntry(&records, kBookSell, RoundPrice(t.ask + step * i, spec->digits), v, double(v));
+  }
+  for (uint32_t i = 0; i < kBookDepth; ++i) {
+    uint64_t v = size(kBookBuy, i);
+    AppendBookEntry(&records, kBookBuy, RoundPrice(t.bid - step * i, spec->digits), v, double(v));
+  }
+  return List(command, 2 * kBookDepth, records);
+}
+
+// ---- trading -------------------------------------------------------------
+
+std::string Terminal::Trading(uint32_t command, BodyReader& body) {
+  if (command == 160 || command == 161) {
+    TradeRequest r;
+    r.action = body.U32();
+    r.magic = body.U64();
+    r.order = body.U64();
+    r.symbol = body.Field(32);
+    r.volume = body.F64();
+    r.price = body.F64();
+    r.stoplimit = body.F64();
+    r.sl = body.F64();
+    r.tp = body.F64();
+    r.deviation = body.U64();
+    r.type = body.U32();
+    r.type_filling = body.U32();
+    r.type_time = body.U32();
+    r.expiration = body.I64();
+    r.comment = body.Field(32);
+    r.position = body.U64();
+    r.position_by = body.U64();
+    if (!body.Complete()) return Status(command, kStatusInvalidParams);
+    if (command == 161 && !settings_->AutoTrading()) return Status(command, kStatusAutoTradingDisabled);
+    int64_t now = clock_->NowMs();
+    std::lock_guard<std::mutex> lock(mu_);
+    engine_.Update(now);
+    if (command == 160) {
+      Figures after;
+      TradeResult res = engine_.Check(r, now, &after);
+      return Reply(command, kStatusOk, CheckResultRecord(res, after));
+    }
+    TradeResult res = engine_.Send(r, now);
+    AppendLog(folders_.log_file, "order_send action " + std::to_string(r.action) + " type " +
+                                     std::to_string(r.type) + ": retcode " + std::to_string(res.retcode));
+    return Reply(command, kStatusOk, SendResultRecord(res, ++request_id_));
+  }
+  uint32_t type = body.U32();
+  std::u16string name = body.Text(kMaxName);
+  double volume = body.F64();
+  double p1 = body.F64();
+  double p2 = command == 163 ? body.F64() : 0;
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  const SymbolSpec* spec = FindSymbol(name);
+  if (spec == nullptr) return Status(command, kStatusNotFound);
+  int64_t now = clock_->NowMs();
+  std::lock_guard<std::mutex> lock(mu_);
+  double amount = 0;
+  bool ok = command == 162 ? engine_.CalcMargin(type, *spec, volume, p1, now, &amount)
+                           : engine_.CalcProfit(type, *spec, volume, p1, p2, now, &amount);
+  if (!ok) return Status(command, kStatusInvalidParams);
+  return Double(command, amount);
+}
+
+// ---- positions, orders and history ----------------------------------------
+
+std::string Terminal::Lists(uint32_t command, BodyReader& body) {
+  uint32_t family = command / 10 * 10;
+  uint32_t kind = command % 10;  // 0 total, 1 all or range, 2 symbol or position, 3 ticket
+  std::u16string symbol;
+  uint64_t id = 0;
+  int64_t from = 0, to = 0;
+  bool history = family == 140 || family == 150;
+  if (history && kind <= 1) {
+    from = body.I64();
+    to = body.I64();
+  } else if (kind == 2 && !history) {
+    symbol = body.Text(kMaxName);
+  } else if (kind >= 2) {
+    id = body.U64();
+  }
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+
+  int64_t now = clock_->NowMs();
+  std::lock_guard<std::mutex> lock(mu_);
+  engine_.Update(now);
+  const Account& a = engine_.current();
+  std::string records;
+  uint32_t count = 0;
+
+  if (family == 120) {
+    for (const Position& p : a.positions) {
+      bool take = kind <= 1 || (kind == 2 && SymbolName(*p.spec) == symbol) || (kind == 3 && p.ticket == id);
+      if (!take) continue;
+      ++count;
+      if (kind != 0) {
+        records += PositionRecord(p, engine_.PositionPriceCurrent(p, now), engine_.PositionProfit(a, p, now));
+      }
+    }
+  } else if (family == 130) {
+    for (const Order& o : a.orders) {
+      bool take = kind <= 1 || (kind == 2 && SymbolName(*o.spec) == symbol) || (kind == 3 && o.ticket == id);
+      if (!take) continue;
+      ++count;
+      if (kind != 0) records += OrderRecord(o, engine_.OrderPriceCurrent(o, now));
+    }
+  } else if (family == 140) {
+    // History orders: by the time they were done, by position, by ticket.
+    for (const Order& o : a.history) {
+      bool take = (kind <= 1 && InRange(FloorDiv(o.done_msc, 1000), from, to)) ||
+                  (kind == 2 && (o.position_id == id || o.position_by_id == id)) || (kind == 3 && o.ticket == id);
+      if (!take) continue;
+      ++count;
+      if (kind != 0) records += OrderRecord(o, o.price_current);
+    }
+  } else {
+    for (const Deal& d : a.deals) {
+      bool take = (kind <= 1 && InRange(FloorDiv(d.time_msc, 1000), from, to)) ||
+                  (kind == 2 && d.position_id == id && d.spec != nullptr) || (kind == 3 && d.ticket == id);
+      if (!take) continue;
+      ++count;
+      if (kind != 0) records += DealRecord(d);
+    }
+  }
+  if (kind == 0) return Value(command, count);
+  if (kind == 3) {
+    if (count == 0) return Status(command, kStatusNotFound);
+    return Reply(command, kStatusOk, records);
+  }
+  return List(command, count, records);
+}
+
+}  // namespace brv::paper
