@@ -1,0 +1,37 @@
+// Client operations of the trading family: one exchange each, returning the
+// call cycle's result code (the status when >= 0, else a negative code).
+#pragma once
+
+#include <cstdint>
+
+#include "module/convert.h"
+#include "trading/request.h"
+
+namespace brv::trading {
+
+constexpr uint32_t kCommandOrderCheck = 160;
+constexpr uint32_t kCommandOrderSend = 161;
+constexpr uint32_t kCommandOrderCalcMargin = 162;
+constexpr uint32_t kCommandOrderCalcProfit = 163;
+
+constexpr uint32_t kCheckResultSize = 252;
+constexpr uint32_t kSendResultSize = 260;
+
+struct CheckResultRecord {
+  uint8_t bytes[kCheckResultSize];
+};
+struct SendResultRecord {
+  uint8_t bytes[kSendResultSize];
+};
+
+// The request record as the body, the result record as the single record.
+int32_t OrderCheck(const TradeRequestRecord& request, CheckResultRecord* result);
+int32_t OrderSend(const TradeRequestRecord& request, SendResultRecord* result);
+
+// The amount of the reply in *amount. Without a symbol or an amount, -10000
+// and nothing is sent.
+int32_t OrderCalcMargin(uint32_t action, const ShortText* symbol, double volume, double price, double* amount);
+int32_t OrderCalcProfit(uint32_t action, const ShortText* symbol, double volume, double price_open,
+                        double price_close, double* amount);
+
+}  // namespace brv::trading
