@@ -149,7 +149,7 @@ def test_negative_status_with_a_full_payload(connected):
     ("wrong echo", R.frame_reply(2, 1, VERSION), (-10000, "IPC call failed")),
     ("echo of the handshake", R.frame_reply(4, 0, VERSION), (-10000, "IPC call failed")),
     ("wrong echo on a failed read", R.frame_reply(2, -4), (-4, "Terminal: Not found")),
-])
+], ids=lambda v: v if isinstance(v, str) else "")
 def test_reply_checks(connected, case, reply, error):
     connected.queue(reply)
     assert brv.version() == NO_VERSION
@@ -170,6 +170,13 @@ def test_status_zero_with_a_full_payload_gives_zero_values(connected):
 def test_reply_arriving_in_several_chunks(connected, chunks):
     connected.queue(R.frame_reply(1, 1, R.pack_version(7, 8, "seven")), chunks=chunks, pause=0.03)
     assert brv.version() == (7, 8, "seven")
+    assert brv.last_error() == SUCCESS
+
+
+def test_slow_terminal_is_waited_for(connected):
+    # reads have no time limit of their own: a late reply still counts
+    connected.hang_next(seconds=0.3, then="reply")
+    assert brv.version() == (5, 4410, "5.00 build 4410")
     assert brv.last_error() == SUCCESS
 
 
@@ -219,7 +226,7 @@ def test_connection_dropped_before_the_reply(connected):
     ("after the length field", struct.pack("<I", 20)),
     ("inside the payload", R.frame_reply(1, 1, VERSION)[:20]),
     ("implausible length", struct.pack("<I", 0xFFFFFFF0) + b"\x01\x00\x00\x00"),
-])
+], ids=lambda v: v if isinstance(v, str) else "")
 def test_connection_dropped_inside_the_reply(connected, case, partial):
     connected.queue(partial, close=True)
     assert brv.version() == NO_VERSION

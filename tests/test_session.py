@@ -212,11 +212,11 @@ def test_initialize_timeout(fake, timeout, polls):
 
 
 @pytest.mark.parametrize("reply, error", [
-    (R.frame_reply(4, -5), (-5, "Terminal: Incompatible versions, please install the latest "
-                               "version of Terminal and Python module")),
-    (R.frame_reply(4, 0), (-10002, "IPC recv failed")),
-    (R.frame_reply(5, 0, R.pack_value(4410)), (-10000, "IPC call failed")),
-    (R.frame_reply(4, 0, R.pack_value(4410) + b"\0"), (-10002, "IPC recv failed")),
+    pytest.param(R.frame_reply(4, -5), (-5, "Terminal: Incompatible versions, please install the "
+                                            "latest version of Terminal and Python module"), id="status -5"),
+    pytest.param(R.frame_reply(4, 0), (-10002, "IPC recv failed"), id="bare header"),
+    pytest.param(R.frame_reply(5, 0, R.pack_value(4410)), (-10000, "IPC call failed"), id="wrong echo"),
+    pytest.param(R.frame_reply(4, 0, R.pack_value(4410) + b"\0"), (-10002, "IPC recv failed"), id="long"),
 ])
 def test_failed_handshake_leaves_the_pipe_open(fake, reply, error):
     fake.queue(reply)
