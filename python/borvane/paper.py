@@ -1,0 +1,409 @@
+"""The paper terminal: Borvane's own terminal program, with a simulated market.
+
+The package ships a terminal program (``borvane/terminal/terminal64.exe``)
+that serves the connector's protocol over its socket, with a deterministic
+market model and a trading engine behind it. ``borvane.initialize(path=...)``
+starts it when it is not running; this module gives its path, starts and
+stops it explicitly, and names the codes it uses (timeframes, trade actions,
+order types, result codes and so on): the connector passes such values
+through unchanged, so they are the terminal's own.
+
+    import borvane
+    import borvane.paper as paper
+
+    borvane.initialize(path=paper.executable())
+    rates = borvane.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 0, 20)
+
+See docs/paper-terminal.md for the accounts, the market model and the
+semantics of every request.
+"""
+
+import collections
+import errno
+import hashlib
+import os
+import signal
+import socket
+import struct
+import subprocess
+import tempfile
+import time
+
+# ---- the terminal's codes -------------------------------------------------
+
+#: Build number reported by the handshake and in ``terminal_info().build``.
+BUILD = 4410
+
+# Timeframes: the code is the bar length in minutes (MN1: calendar months,
+# W1: weeks starting Monday 00:00 UTC).
+TIMEFRAME_M1 = 1
+TIMEFRAME_M2 = 2
+TIMEFRAME_M3 = 3
+TIMEFRAME_M4 = 4
+TIMEFRAME_M5 = 5
+TIMEFRAME_M6 = 6
+TIMEFRAME_M10 = 10
+TIMEFRAME_M12 = 12
+TIMEFRAME_M15 = 15
+TIMEFRAME_M20 = 20
+TIMEFRAME_M30 = 30
+TIMEFRAME_H1 = 60
+TIMEFRAME_H2 = 120
+TIMEFRAME_H3 = 180
+TIMEFRAME_H4 = 240
+TIMEFRAME_H6 = 360
+TIMEFRAME_H8 = 480
+TIMEFRAME_H12 = 720
+TIMEFRAME_D1 = 1440
+TIMEFRAME_W1 = 10080
+TIMEFRAME_MN1 = 43200
+TIMEFRAMES = (1, 2, 3, 4, 5, 6, 10, 12, 15, 20, 30, 60, 120, 180, 240, 360, 480, 720, 1440, 10080, 43200)
+
+# Trade actions (the "action" of a trade request).
+TRADE_ACTION_DEAL = 1       # market order: open, or close with "position"
+TRADE_ACTION_PENDING = 2    # place a pending order
+TRADE_ACTION_SLTP = 3       # change a position's stop loss and take profit
+TRADE_ACTION_MODIFY = 4     # change a pending order
+TRADE_ACTION_REMOVE = 5     # cancel a pending order
+TRADE_ACTION_CLOSE_BY = 6   # close a position by an opposite one
+
+# Order types (the "type" of a trade request and of orders; also the
+# "action" argument of order_calc_margin and order_calc_profit).
+ORDER_TYPE_BUY = 1
+ORDER_TYPE_SELL = 2
+ORDER_TYPE_BUY_LIMIT = 3
+ORDER_TYPE_SELL_LIMIT = 4
+ORDER_TYPE_BUY_STOP = 5
+ORDER_TYPE_SELL_STOP = 6
+ORDER_TYPE_BUY_STOP_LIMIT = 7
+ORDER_TYPE_SELL_STOP_LIMIT = 8
+ORDER_TYPE_CLOSE_BY = 9
+
+# Filling modes (0 in a request means FOK).
+ORDER_FILLING_FOK = 1
+ORDER_FILLING_IOC = 2
+ORDER_FILLING_RETURN = 3
+
+# Order lifetimes (0 in a request means GTC).
+ORDER_TIME_GTC = 1
+ORDER_TIME_DAY = 2
+ORDER_TIME_SPECIFIED = 3
+ORDER_TIME_SPECIFIED_DAY = 4
+
+# Order states.
+ORDER_STATE_PLACED = 1
+ORDER_STATE_CANCELED = 2
+ORDER_STATE_FILLED = 3
+ORDER_STATE_REJECTED = 4
+ORDER_STATE_EXPIRED = 5
+
+# Position types.
+POSITION_TYPE_BUY = 1
+POSITION_TYPE_SELL = 2
+
+# Deal types and entries.
+DEAL_TYPE_BUY = 1
+DEAL_TYPE_SELL = 2
+DEAL_TYPE_BALANCE = 3
+DEAL_ENTRY_IN = 1
+DEAL_ENTRY_OUT = 2
+DEAL_ENTRY_OUT_BY = 3
+
+# Reasons of orders, deals and positions.
+REASON_API = 1
+REASON_SL = 2
+REASON_TP = 3
+REASON_DEPOSIT = 4
+
+# Trade result codes (``retcode`` of order_check and order_send).
+RETCODE_DONE = 1
+RETCODE_PLACED = 2
+RETCODE_INVALID = 10
+RETCODE_INVALID_VOLUME = 11
+RETCODE_INVALID_PRICE = 12
+RETCODE_INVALID_STOPS = 13
+RETCODE_INVALID_FILL = 14
+RETCODE_INVALID_EXPIRATION = 15
+RETCODE_NO_MONEY = 16
+RETCODE_NOT_FOUND = 17
+RETCODE_TRADE_DISABLED = 18
+RETCODE_REQUOTE = 19
+RETCODE_INVALID_ORDER = 20
+RETCODE_LIMIT_ORDERS = 21
+RETCODE_INVALID_CLOSE_BY = 22
+RETCODE_UNKNOWN_SYMBOL = 23
+
+# Tick flags (bits of ``flags``).
+TICK_FLAG_BID = 1
+TICK_FLAG_ASK = 2
+TICK_FLAG_LAST = 4
+TICK_FLAG_VOLUME = 8
+TICK_FLAG_BUY = 16
+TICK_FLAG_SELL = 32
+
+# Selections of copy_ticks_from and copy_ticks_range (their "flags").
+COPY_TICKS_ALL = 0
+COPY_TICKS_QUOTES = 1   # ticks with a bid or ask change
+COPY_TICKS_TRADES = 2   # ticks that carry a trade
+
+# Book entry types.
+BOOK_TYPE_SELL = 1
+BOOK_TYPE_BUY = 2
+
+# Symbol and account properties.
+SYMBOL_CHART_MODE_BID = 1
+SYMBOL_CALC_MODE_FOREX = 1
+SYMBOL_CALC_MODE_CFD = 2
+SYMBOL_TRADE_MODE_FULL = 5
+SYMBOL_TRADE_EXECUTION_MARKET = 1
+ACCOUNT_TRADE_MODE_DEMO = 1
+ACCOUNT_STOPOUT_MODE_PERCENT = 1
+ACCOUNT_MARGIN_MODE_HEDGING = 1
+
+# Readiness states of the terminal (answer to the readiness poll).
+STATE_READY = 2
+STATE_AUTHORIZATION_FAILED = 3
+
+# Reply limits.
+MAX_BARS = 1000000
+MAX_TICKS = 1000000
+HISTORY_START = 1262304000  # 2010-01-01 00:00:00 UTC: the first bar and tick
+
+# ---- accounts ----------------------------------------------------------------
+
+Account = collections.namedtuple("Account", "login password server currency leverage deposit name")
+
+SERVER = "BorvanePaper-Demo"
+ACCOUNTS = (
+    Account(70010001, "paper-demo", SERVER, "USD", 100, 10000.0, "Paper Trader"),
+    Account(70010002, "euro-demo", SERVER, "EUR", 30, 5000.0, "Paper Trader EUR"),
+    Account(70010003, "pro-demo", SERVER, "USD", 500, 100000.0, "Paper Trader Pro"),
+)
+DEFAULT_LOGIN = 70010001
+
+
+class PaperTerminalError(RuntimeError):
+    """The paper terminal could not be started or stopped."""
+
+
+# ---- paths ---------------------------------------------------------------------
+
+def executable():
+    """Path of the paper terminal installed with this package."""
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "terminal", "terminal64.exe")
+
+
+def _final_path(path):
+    path = os.fspath(path) if path is not None else executable()
+    return os.path.realpath(path) if os.path.exists(path) else path
+
+
+def _lower(text):
+    # One unit in, one unit out, as the terminal and the connector lower-case.
+    return "".join(c.lower() if len(c.lower()) == 1 else c for c in text)
+
+
+def _digest(path):
+    units = _lower(_final_path(path)).encode("utf-16-le", "surrogatepass")
+    return hashlib.sha256(units).hexdigest().upper()
+
+
+def socket_folder():
+    """Folder of the terminals' sockets: $XDG_RUNTIME_DIR or /tmp/brv-<uid>."""
+    runtime = os.environ.get("XDG_RUNTIME_DIR", "")
+    if runtime.startswith("/"):
+        return runtime
+    return "/tmp/brv-%d" % os.getuid()
+
+
+def socket_path(path=None):
+    """The socket a terminal at `path` serves (default: the bundled one)."""
+    return os.path.join(socket_folder(), "BRV.Terminal." + _digest(path))
+
+
+def data_folder(path=None, portable=False):
+    """The data folder of a terminal at `path` (default: the bundled one)."""
+    if portable:
+        return os.path.dirname(_final_path(path))
+    roaming = os.environ.get("XDG_DATA_HOME", "")
+    if not roaming.startswith("/"):
+        roaming = os.path.join(os.path.expanduser("~"), ".local", "share")
+    return os.path.join(roaming, "Halcyra", "Terminal", _digest(path)[:32])
+
+
+def _ready(sock_path, timeout=2.0):
+    """Whether a terminal answers the readiness poll on the socket."""
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.settimeout(timeout)
+            s.connect(sock_path)
+            s.sendall(struct.pack("<II", 4, 109))
+            reply = b""
+            while len(reply) < 16:
+                chunk = s.recv(16 - len(reply))
+                if not chunk:
+                    return False
+                reply += chunk
+            length, echo, status, _state = struct.unpack("<IIiI", reply)
+            return length == 12 and echo == 109 and status >= 0
+    except OSError:
+        return False
+
+
+def is_running(path=None):
+    """Whether a terminal serves the socket of the terminal at `path`."""
+    return _ready(socket_path(path))
+
+
+# ---- starting and stopping ---------------------------------------------------
+
+class PaperTerminal:
+    """A paper terminal started by :func:`start`; stop it with :meth:`stop`."""
+
+    def __init__(self, path, portable, process):
+        self.path = path
+        self.portable = portable
+        self.process = process
+        self.pid = process.pid
+        self.socket = socket_path(path)
+        self.data_folder = data_folder(path, portable)
+
+    def running(self):
+        return self.process.poll() is None
+
+    def stop(self, timeout=10.0):
+        """Ends the terminal with SIGTERM (SIGKILL after `timeout`); returns its exit status."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        return self.process.returncode
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def __repr__(self):
+        return "PaperTerminal(pid=%d, path=%r)" % (self.pid, self.path)
+
+
+def start(path=None, portable=False, args=(), timeout=30.0, env=None):
+    """Starts the paper terminal and returns when its socket answers.
+
+    path: the executable (default: the one installed with the package).
+    portable: start it with /portable (its data folder is then its own folder).
+    args: further options, such as "--speed=60", "--seed=7",
+    "--auto-trading=0" or "--login=70010002".
+    Raises PaperTerminalError when it is already running, exits early, or
+    does not answer within `timeout` seconds.
+    """
+    path = os.fspath(path) if path is not None else executable()
+    if not os.path.isfile(path):
+        raise PaperTerminalError("no terminal at %r" % path)
+    sock = socket_path(path)
+    if _ready(sock, 1.0):
+        raise PaperTerminalError("a terminal already serves %s" % sock)
+    argv = [path] + (["/portable"] if portable else []) + list(args)
+    with tempfile.TemporaryFile() as errors:
+        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=errors, start_new_session=True, env=env)
+        deadline = time.monotonic() + timeout
+        while True:
+            code = process.poll()
+            if code is not None:
+                errors.seek(0)
+                message = errors.read().decode("utf-8", "replace").strip()
+                raise PaperTerminalError("paper terminal exited with status %d: %s" % (code, message))
+            if _ready(sock, 1.0):
+                return PaperTerminal(path, portable, process)
+            if time.monotonic() > deadline:
+                process.kill()
+                process.wait()
+                raise PaperTerminalError("paper terminal did not answer within %g s" % timeout)
+            time.sleep(0.02)
+
+
+def _alive(pid):
+    try:
+        if os.waitpid(pid, os.WNOHANG)[0] == pid:
+            return False  # our child, now reaped
+    except ChildProcessError:
+        pass
+    try:
+        os.kill(pid, 0)
+    except OSError as e:
+        return e.errno == errno.EPERM
+    return True
+
+
+def stop(path=None, portable=False, timeout=10.0):
+    """Stops the terminal at `path`, however it was started (by :func:`start`
+    or by ``initialize``), through the pid file in its data folder.
+
+    Returns True when a running terminal was stopped, False when none ran.
+    """
+    pid_file = os.path.join(data_folder(path, portable), "paper.pid")
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read().strip())
+    except (OSError, ValueError):
+        return False
+    link = "/proc/%d/exe" % pid
+    exe = os.path.realpath(link)
+    if exe != link and exe != _final_path(path):
+        return False  # the pid file is stale and the number is someone else's
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return False
+    deadline = time.monotonic() + timeout
+    while _alive(pid):
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            deadline = time.monotonic() + timeout
+        time.sleep(0.01)
+    return True
+
+
+def set_auto_trading(enabled, path=None, portable=False):
+    """Switches auto-trading of the terminal at `path` on or off.
+
+    Writes AutoTrading in the [Paper] section of its config/terminal.ini,
+    which the terminal reads again when the file changes: with auto-trading
+    off, order_send fails with -8.
+    """
+    ini = os.path.join(data_folder(path, portable), "config", "terminal.ini")
+    try:
+        with open(ini, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        lines = ["[Paper]"]
+    value = "AutoTrading=%d" % (1 if enabled else 0)
+    out, section, done = [], None, False
+    for line in lines:
+        stripped = line.strip()
+        if stripped.startswith("[") and stripped.endswith("]"):
+            if section == "paper" and not done:
+                out.append(value)
+                done = True
+            section = stripped[1:-1].strip().lower()
+        elif section == "paper" and stripped.split("=", 1)[0].strip().lower() == "autotrading":
+            if not done:
+                out.append(value)
+                done = True
+            continue
+        out.append(line)
+    if not done:
+        if section != "paper":
+            out.append("[Paper]")
+        out.append(value)
+    os.makedirs(os.path.dirname(ini), exist_ok=True)
+    tmp = ini + ".tmp"
+    with open(tmp, "w", encoding="utf-8") as f:
+        f.write("\n".join(out) + "\n")
+    os.replace(tmp, ini)

@@ -1,0 +1,125 @@
+"""Helpers for the paper terminal's tests: isolated folders, a started
+terminal that is always stopped, and a raw socket client written from the
+protocol's framing (independent of the extension module and of the C++)."""
+
+import os
+import shutil
+import socket
+import struct
+import tempfile
+
+import pytest
+
+import borvane.paper as paper
+
+
+def s16(text):
+    """A wire string: u32 count of UTF-16 units, then the units."""
+    units = text.encode("utf-16-le")
+    return struct.pack("<I", len(units) // 2) + units
+
+
+def text_field(raw):
+    """A fixed UTF-16 text field read up to its first NUL."""
+    text = raw.decode("utf-16-le")
+    return text.split("\0", 1)[0]
+
+
+class RawClient:
+    """One connection to a terminal's socket, speaking the framing by hand."""
+
+    def __init__(self, sock_path, timeout=30.0):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.settimeout(timeout)
+        self.sock.connect(sock_path)
+
+    def close(self):
+        self.sock.close()
+
+    def send(self, command, body=b""):
+        self.sock.sendall(struct.pack("<II", 4 + len(body), command) + body)
+
+    def recv_exact(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise EOFError("connection closed after %d of %d bytes" % (len(data), n))
+            data += chunk
+        return data
+
+    def reply(self):
+        """(echo, status, payload) of the next reply."""
+        (length,) = struct.unpack("<I", self.recv_exact(4))
+        rest = self.recv_exact(length)
+        echo, status = struct.unpack("<Ii", rest[:8])
+        return echo, status, rest[8:]
+
+    def call(self, command, body=b""):
+        self.send(command, body)
+        echo, status, payload = self.reply()
+        assert echo == command
+        return status, payload
+
+    def closed_by_peer(self):
+        try:
+            return self.sock.recv(1) == b""
+        except ConnectionResetError:
+            return True
+
+
+@pytest.fixture
+def isolated(monkeypatch):
+    """Private socket and data folders for one test (short paths: a socket
+    path must stay under 108 bytes)."""
+    runtime = tempfile.mkdtemp(prefix="brvp", dir="/tmp")
+    data = tempfile.mkdtemp(prefix="brvd", dir="/tmp")
+    monkeypatch.setenv("XDG_RUNTIME_DIR", runtime)
+    monkeypatch.setenv("XDG_DATA_HOME", data)
+    yield {"runtime": runtime, "data": data}
+    shutil.rmtree(runtime, ignore_errors=True)
+    shutil.rmtree(data, ignore_errors=True)
+
+
+@pytest.fixture
+def install(tmp_path):
+    """A private installation: a copy of the paper terminal in its own folder."""
+    folder = tmp_path / "Paper Terminal"
+    folder.mkdir()
+    exe = folder / "terminal64.exe"
+    shutil.copy2(paper.executable(), exe)
+    return str(exe)
+
+
+@pytest.fixture
+def started(isolated, install):
+    """Starts terminals in the isolated folders and stops them all afterwards,
+    including those that the module started (found through their pid files)."""
+    terminals = []
+
+    def run(*args, path=None, portable=False):
+        t = paper.start(path or install, portable=portable, args=args)
+        terminals.append(t)
+        return t
+
+    run.install = install
+    yield run
+    _disconnect()
+    for t in terminals:
+        t.stop()
+    paper.stop(install)
+
+
+def _disconnect():
+    import borvane
+
+    if hasattr(borvane, "shutdown"):
+        borvane.shutdown()
+
+
+def needs(*names):
+    """Skips a test while the module lacks any of the named functions."""
+    import borvane
+
+    missing = [n for n in names if not hasattr(borvane, n)]
+    return pytest.mark.skipif(bool(missing), reason="module lacks " + ", ".join(missing))

@@ -1,0 +1,239 @@
+"""The paper terminal's server, checked on the wire with a raw socket client:
+framing, reply shapes and record sizes, robustness against bad requests,
+several clients, its folders, and its life cycle (start, refusal of a second
+instance, SIGTERM)."""
+
+import os
+import signal
+import socket
+import struct
+import subprocess
+import threading
+
+import pytest
+
+import borvane.paper as paper
+from paper_helpers import RawClient, install, isolated, s16, started, text_field  # noqa: F401
+
+
+def test_handshake_version_and_readiness(started):
+    t = started()
+    c = RawClient(t.socket)
+    status, payload = c.call(4, struct.pack("<I", 3) + s16("Python"))
+    assert status >= 0 and len(payload) == 4
+    (build,) = struct.unpack("<I", payload)
+    assert build >= 2364 and build == paper.BUILD
+    status, payload = c.call(1, struct.pack("<I", 0))
+    assert status > 0  # the connector takes the version only from a positive status
+    version, vbuild, n = struct.unpack("<III", payload[:12])
+    assert vbuild == build and len(payload) == 12 + 2 * n
+    assert str(build) in payload[12:].decode("utf-16-le")
+    status, payload = c.call(109)
+    assert status >= 0 and payload == struct.pack("<I", paper.STATE_READY)
+
+
+def authorize(c, login, password, server=""):
+    status, payload = c.call(5, struct.pack("<IQ", 0, login) + s16(password) + s16(server))
+    assert payload == b""
+    return status
+
+
+def test_authorisation_and_readiness_state(started):
+    t = started()
+    c, other = RawClient(t.socket), RawClient(t.socket)
+    assert authorize(c, 70010002, "wrong") == -6
+    assert c.call(109)[1] == struct.pack("<I", paper.STATE_AUTHORIZATION_FAILED)
+    # The failure belongs to the connection that made it.
+    assert other.call(109)[1] == struct.pack("<I", paper.STATE_READY)
+    assert authorize(c, 70010002, "euro-demo", paper.SERVER) >= 0
+    assert c.call(109)[1] == struct.pack("<I", paper.STATE_READY)
+    status, record = c.call(190)
+    assert struct.unpack_from("<Q", record, 0)[0] == 70010002
+    assert text_field(record[531:595]) == "EUR"
+    assert authorize(c, 70010001, "paper-demo", "Other-Server") == -6
+    assert authorize(c, 99, "paper-demo") == -6
+    assert authorize(c, 0, "") >= 0  # no credentials: stays on the current account
+
+
+@pytest.mark.parametrize(
+    "command, body, size",
+    [
+        (170, s16("EURUSD"), 2993),
+        (172, s16("XAUUSD"), 60),
+        (180, b"", 3162),
+        (190, b"", 851),
+    ],
+)
+def test_single_record_replies_have_their_table_sizes(started, command, body, size):
+    t = started()
+    status, payload = RawClient(t.socket).call(command, body)
+    assert status >= 0 and len(payload) == size
+
+
+@pytest.mark.parametrize(
+    "command, body, record_size",
+    [
+        (174, b"", 2993),
+        (175, s16("*USD*,!XAU*"), 2993),
+        (106, s16("EURUSD") + struct.pack("<iqi", 60, 2**31 - 1, 5), 60),
+        (108, s16("EURUSD") + struct.pack("<iii", 1, 0, 7), 60),
+        (107, s16("EURUSD") + struct.pack("<iqq", 1440, 1262304000, 1262304000 + 9 * 86400), 60),
+        (104, s16("EURUSD") + struct.pack("<qii", 1262304000000, 25, 0), 60),
+        (105, s16("EURUSD") + struct.pack("<qqi", 1262304000000, 1262304120000, 0), 60),
+        (121, b"", 320),
+        (131, b"", 340),
+        (141, struct.pack("<qq", 0, 2**31 - 1), 340),
+        (151, struct.pack("<qq", 0, 2**31 - 1), 300),
+    ],
+)
+def test_record_list_replies_are_exact(started, command, body, record_size):
+    t = started()
+    status, payload = RawClient(t.socket).call(command, body)
+    assert status >= 0
+    (count,) = struct.unpack_from("<I", payload, 0)
+    assert len(payload) == 4 + count * record_size
+    if command in (106, 108, 104):
+        assert count == struct.unpack("<i", body[-8:-4] if command == 104 else body[-4:])[0]
+
+
+def test_symbol_catalogue_and_group_selection(started):
+    c = RawClient(started().socket)
+    status, payload = c.call(173)
+    (total,) = struct.unpack("<I", payload)
+    assert total >= 12
+    status, payload = c.call(174)
+    names = [text_field(payload[4 + i * 2993 + 2929:4 + i * 2993 + 2993]) for i in range(total)]
+    assert len(set(names)) == total and {"EURUSD", "XAUUSD", "BTCUSD", "US500"} <= set(names)
+    status, payload = c.call(175, s16("*USD*,!XAU*"))
+    (count,) = struct.unpack_from("<I", payload)
+    chosen = {text_field(payload[4 + i * 2993 + 2929:4 + i * 2993 + 2993]) for i in range(count)}
+    assert chosen == {n for n in names if "USD" in n and not n.startswith("XAU")}
+
+
+@pytest.mark.parametrize(
+    "command, body, status",
+    [
+        (9999, b"", -7),                                   # unknown command
+        (172, struct.pack("<I", 50) + b"EU", -2),          # string longer than the body
+        (172, s16("EURUSD") + b"\0", -2),                  # a byte too many
+        (172, s16("NOSUCH"), -4),                          # unknown symbol
+        (161, b"\0" * 231, -2),                            # trade request one byte short
+        (106, s16("EURUSD") + struct.pack("<iqi", 7, 0, 5), -2),  # no such timeframe
+        (108, s16("EURUSD") + struct.pack("<iii", 60, -1, 5), -2),
+        (104, s16("EURUSD") + struct.pack("<qii", 0, 5, 9), -2),  # no such tick selection
+        (123, struct.pack("<Q", 12345), -4),               # no such position
+        (193, s16("EURUSD"), -4),                          # book not subscribed
+    ],
+)
+def test_bad_requests_get_a_bare_negative_status_and_the_connection_lives(started, command, body, status):
+    c = RawClient(started().socket)
+    c.send(command, body)
+    echo, got, payload = c.reply()
+    assert (echo, got, payload) == (command, status, b"")
+    assert c.call(109)[0] >= 0
+
+
+@pytest.mark.parametrize("length", [0, 3, 0x7FFFFFFF])
+def test_unframeable_length_closes_only_that_connection(started, length):
+    t = started()
+    bystander = RawClient(t.socket)
+    bad = RawClient(t.socket)
+    bad.sock.sendall(struct.pack("<I", length) + b"\1\0\0\0")
+    assert bad.closed_by_peer()
+    assert bystander.call(109)[0] >= 0
+    assert RawClient(t.socket).call(173)[0] >= 0
+    assert t.running()
+
+
+def test_clients_served_at_once(started):
+    t = started()
+    clients = [RawClient(t.socket) for _ in range(4)]
+    # Every client has a request in flight before any reply is read.
+    for i, c in enumerate(clients):
+        c.send(108, s16("EURUSD") + struct.pack("<iii", 1, 0, 100 + i))
+    for i, c in enumerate(clients):
+        echo, status, payload = c.reply()
+        assert status >= 0 and struct.unpack_from("<I", payload)[0] == 100 + i
+    errors = []
+
+    def hammer(c):
+        try:
+            for _ in range(50):
+                assert c.call(172, s16("BTCUSD"))[0] >= 0
+        except Exception as e:  # reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=hammer, args=(c,)) for c in clients]
+    for th in threads:
+        th.start()
+    for th in threads:
+        th.join()
+    assert errors == []
+
+
+def test_data_folder_is_laid_out_for_discovery(started):
+    t = started()
+    folder = t.data_folder
+    assert os.path.dirname(folder) == os.path.join(os.environ["XDG_DATA_HOME"], "Halcyra", "Terminal")
+    with open(os.path.join(folder, "origin.txt"), "rb") as f:
+        origin = f.read()
+    assert origin[:2] == b"\xff\xfe"
+    assert origin[2:].decode("utf-16-le") == os.path.dirname(os.path.realpath(t.path))
+    assert os.path.isdir(os.path.join(folder, "Norrik"))
+    assert os.path.isfile(os.path.join(folder, "config", "terminal.ini"))
+    with open(os.path.join(folder, "paper.pid")) as f:
+        assert int(f.read()) == t.pid
+    # terminal_info reports the same folders.
+    status, record = RawClient(t.socket).call(180)
+    assert text_field(record[1601:2121]) == os.path.dirname(os.path.realpath(t.path))
+    assert text_field(record[2121:2641]) == folder
+
+
+def test_portable_terminal_keeps_its_data_in_its_folder(started):
+    t = started(portable=True)
+    folder = os.path.dirname(os.path.realpath(t.path))
+    assert t.data_folder == folder
+    assert os.path.isfile(os.path.join(folder, "config", "terminal.ini"))
+    assert not os.path.exists(os.path.join(os.environ["XDG_DATA_HOME"], "Halcyra", "Terminal"))
+
+
+def test_second_instance_is_refused(started):
+    t = started()
+    second = subprocess.run([t.path], stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+    assert second.returncode == 3
+    assert b"serves" in second.stderr
+    assert RawClient(t.socket).call(109)[0] >= 0
+
+
+def test_stale_socket_is_replaced(started, install):
+    path = paper.socket_path(install)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    stale = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    stale.bind(path)  # a socket file that nobody listens on
+    stale.close()
+    t = started()
+    assert RawClient(t.socket).call(109)[0] >= 0
+
+
+def test_sigterm_stops_cleanly(started):
+    t = started()
+    c = RawClient(t.socket)
+    pid_file = os.path.join(t.data_folder, "paper.pid")
+    os.kill(t.pid, signal.SIGTERM)
+    assert t.process.wait(10) == 0
+    assert c.closed_by_peer()
+    assert not os.path.exists(t.socket)
+    assert not os.path.exists(pid_file)
+
+
+def test_stop_finds_the_terminal_through_its_pid_file(started, install):
+    t = started()
+    assert paper.stop(install) is True
+    assert t.process.wait(10) == 0
+    assert paper.stop(install) is False
+    assert not paper.is_running(install)
+
+
+def test_start_reports_a_terminal_that_cannot_start(isolated, install):
+    with pytest.raises(paper.PaperTerminalError, match="unknown argument"):
+        paper.start(install, args=["--bogus"])
