@@ -1,0 +1,298 @@
+"""Bars and ticks as numpy arrays, against the fake terminal.
+
+The arrays are laid over the received records, so they are checked field by
+field against record images packed with `struct` from the record tables.
+"""
+
+import datetime
+import struct
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import borvane as brv
+import records as R
+from records import frame_request, pack_string
+
+SUCCESS = (1, "Success")
+INVALID = (-2, "Invalid arguments")
+RECV_FAILED = (-10002, "IPC recv failed")
+
+UTC = datetime.timezone.utc
+JAN10 = datetime.datetime(2020, 1, 10, tzinfo=UTC)  # 1578614400
+
+BAR_DTYPE = np.dtype({
+    "names": ["time", "open", "high", "low", "close", "tick_volume", "spread", "real_volume"],
+    "formats": ["<i8", "<f8", "<f8", "<f8", "<f8", "<u8", "<i4", "<u8"],
+    "offsets": [0, 8, 16, 24, 32, 40, 48, 52], "itemsize": 60})
+TICK_DTYPE = np.dtype({
+    "names": ["time", "bid", "ask", "last", "volume", "time_msc", "flags", "volume_real"],
+    "formats": ["<i8", "<f8", "<f8", "<f8", "<u8", "<i8", "<u4", "<f8"],
+    "offsets": [0, 8, 16, 24, 32, 40, 48, 52], "itemsize": 60})
+
+# name, a valid call, command, layout, dtype
+FUNCTIONS = {
+    "copy_rates_from": (("EURUSD", 1, 0, 10), 106, R.BAR, BAR_DTYPE),
+    "copy_rates_from_pos": (("EURUSD", 1, 0, 10), 108, R.BAR, BAR_DTYPE),
+    "copy_rates_range": (("EURUSD", 1, 0, 10), 107, R.BAR, BAR_DTYPE),
+    "copy_ticks_from": (("EURUSD", 0, 10, 0), 104, R.TICK, TICK_DTYPE),
+    "copy_ticks_range": (("EURUSD", 0, 10, 0), 105, R.TICK, TICK_DTYPE),
+}
+
+
+@pytest.fixture(params=sorted(FUNCTIONS))
+def function(request):
+    args, cmd, layout, dtype = FUNCTIONS[request.param]
+    return getattr(brv, request.param), args, cmd, layout, dtype
+
+
+def bar(i):
+    """Bar i: every field unlike its neighbours, unsigned fields with the top bit set."""
+    return R.bar(time=-(2**40) + i, open=1.5 + i, high=-2.25 - i, low=3.125 * (i + 1),
+                 close=-0.0625 * (i + 3), tick_volume=2**64 - 1 - i, spread=-(7 + i),
+                 real_volume=2**63 + 0x0102030405060708 + i)
+
+
+def tick(i):
+    return R.tick(time=-(2**35) - i, bid=1.5 + i, ask=-2.25 - i, last=3.125 * (i + 1),
+                  volume=2**64 - 1 - i, time_msc=-(2**45) + i, flags=0xFFFFFFFF - i,
+                  volume_real=-0.0625 * (i + 3))
+
+
+def make_records(layout, n):
+    return [(bar if layout is R.BAR else tick)(i) for i in range(n)]
+
+
+def check_array(array, layout, dtype, raws):
+    assert isinstance(array, np.ndarray) and array.shape == (len(raws),)
+    assert array.dtype == dtype and array.dtype.itemsize == 60
+    expected = [layout.parse(r) for r in raws]
+    for name in dtype.names:
+        assert array[name].tolist() == [e[name] for e in expected], name
+    assert array.tobytes() == b"".join(raws)
+
+
+# ------------------------------------------------------------ request bytes
+
+@pytest.mark.parametrize("name, args, cmd, tail", [
+    ("copy_rates_from", ("EURUSD", 16385, JAN10, 7), 106, struct.pack("<iqi", 16385, 1578614400, 7)),
+    ("copy_rates_from", ("EURUSD", -1, 0, 0), 106, struct.pack("<iqi", -1, 0, 0)),
+    ("copy_rates_from", ("EURUSD", 1, -1.9, -5), 106, struct.pack("<iqi", 1, -1, -5)),
+    ("copy_rates_from_pos", ("EURUSD", 1, -5, 0), 108, struct.pack("<iii", 1, -5, 0)),
+    ("copy_rates_from_pos", ("EURUSD", 2**31 - 1, 2**31 - 1, -2**31), 108,
+     struct.pack("<iii", 2**31 - 1, 2**31 - 1, -2**31)),
+    ("copy_rates_range", ("EURUSD", 60, -2**31, 2**31 - 1), 107,
+     struct.pack("<iqq", 60, -2**31, 2**31 - 1)),
+    ("copy_rates_range", ("EURUSD", 60, True, np.float64(5.7)), 107, struct.pack("<iqq", 60, 1, 5)),
+    ("copy_ticks_from", ("EURUSD", JAN10 + datetime.timedelta(milliseconds=500), -1, 2**31 - 1), 104,
+     struct.pack("<qii", 1578614400000, -1, 2**31 - 1)),
+    ("copy_ticks_from", ("EURUSD", 1.9, 0, 0), 104, struct.pack("<qii", 1000, 0, 0)),
+    ("copy_ticks_range", ("EURUSD", -2**31, 2**31 - 1, -3), 105,
+     struct.pack("<qqi", -2**31 * 1000, (2**31 - 1) * 1000, -3)),
+    ("copy_ticks_range", ("EURUSD", JAN10, -1.9, 6), 105, struct.pack("<qqi", 1578614400000, -1000, 6)),
+], ids=lambda v: v if isinstance(v, str) else None)
+def test_request_bytes(connected, name, args, cmd, tail):
+    connected.on(cmd, 0, records=[])
+    assert getattr(brv, name)(*args) is not None
+    assert brv.last_error() == SUCCESS
+    body = pack_string(args[0]) + tail
+    (req,) = connected.requests()
+    assert req.raw == frame_request(cmd, body)
+    assert struct.unpack_from("<I", req.raw)[0] == len(tail) + 8 + 2 * len(args[0])
+
+
+@pytest.mark.parametrize("symbol", ["", "S" * 29, "\U0001F600" * 14 + "x"], ids=["empty", "29", "29 emoji"])
+def test_symbol_sent(connected, function, symbol):
+    fn, args, cmd, layout, dtype = function
+    connected.on(cmd, 0, records=[])
+    fn(symbol, *args[1:])
+    (req,) = connected.requests()
+    tail = {104: 16, 105: 20, 106: 16, 107: 20, 108: 12}[cmd]
+    assert req.body == pack_string(symbol) + req.body[-tail:]
+    assert len(req.body) == 4 + len(symbol.encode("utf-16-le")) + tail
+
+
+# ------------------------------------------------------------------- arrays
+
+@pytest.mark.parametrize("n", [1, 3, 137, 300])  # under and over the 8192-byte direct read
+def test_array_over_the_records(connected, function, n):
+    fn, args, cmd, layout, dtype = function
+    raws = make_records(layout, n)
+    connected.on(cmd, 0, records=raws)
+    check_array(fn(*args), layout, dtype, raws)
+    assert brv.last_error() == SUCCESS
+
+
+def test_reply_in_pieces(connected, function):
+    fn, args, cmd, layout, dtype = function
+    raws = make_records(layout, 400)
+    connected.queue_reply(0, struct.pack("<I", 400) + b"".join(raws), cmd=cmd, chunks=[3, 9, 5000, 7])
+    check_array(fn(*args), layout, dtype, raws)
+
+
+def test_large_reply(connected, function):
+    fn, args, cmd, layout, dtype = function
+    n = 200_000  # 12 MB, read straight into the array's buffer
+    raws = make_records(layout, 2)
+    data = raws[0] * (n - 1) + raws[1]
+    connected.on(cmd, 0, struct.pack("<I", n) + data)
+    array = fn(*args)
+    assert array.shape == (n,) and array.tobytes() == data
+
+
+def test_empty_reply(connected, function):
+    fn, args, cmd, layout, dtype = function
+    connected.on(cmd, 0, records=[])
+    array = fn(*args)
+    assert array.shape == (0,) and array.dtype == dtype
+    assert brv.last_error() == SUCCESS
+
+
+def test_arrays_are_read_only_owners_sharing_the_layout(connected, function):
+    fn, args, cmd, layout, dtype = function
+    connected.on(cmd, 0, records=make_records(layout, 2))
+    a, b = fn(*args), fn(*args)
+    assert a.flags.owndata and not a.flags.writeable and a.base is None
+    assert a.dtype is b.dtype
+    assert a.dtype.isalignedstruct is False and a.dtype.alignment == 1
+    with pytest.raises(ValueError):
+        a["time"][0] = 1
+    assert a.__array_interface__["data"][0] != b.__array_interface__["data"][0]
+
+
+# ----------------------------------------------------------------- failures
+
+@pytest.mark.parametrize("status, text", [(-4, "Terminal: Not found"), (-9, "Terminal: Call failed")])
+def test_negative_status_on_bare_header(connected, function, status, text):
+    fn, args, cmd, layout, dtype = function
+    connected.on(cmd, status)
+    assert fn(*args) is None
+    assert brv.last_error() == (status, text)
+
+
+@pytest.mark.parametrize("change", ["byte short", "byte long", "count high", "count low"])
+def test_reply_size_must_match(connected, function, change):
+    fn, args, cmd, layout, dtype = function
+    data = b"".join(make_records(layout, 3))
+    count = 3
+    if change == "byte short":
+        data = data[:-1]
+    elif change == "byte long":
+        data += b"\0"
+    elif change == "count high":
+        count = 4
+    else:
+        count = 2
+    connected.queue_reply(0, struct.pack("<I", count) + data, cmd=cmd)
+    assert fn(*args) is None
+    assert brv.last_error() == RECV_FAILED
+    # the bad reply was consumed whole: the next call is in step
+    connected.on(cmd, 0, records=make_records(layout, 1))
+    assert fn(*args).shape == (1,)
+
+
+def test_hostile_count_allocates_nothing(connected, function):
+    fn, args, cmd, layout, dtype = function
+    connected.queue_reply(0, struct.pack("<I", 2_000_000) + make_records(layout, 1)[0], cmd=cmd)
+    tracemalloc.start()
+    try:
+        assert fn(*args) is None
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert brv.last_error() == RECV_FAILED
+    assert peak < 1 << 20  # 2 million records would be 120 MB
+
+
+def test_records_are_allocated_once(connected, function):
+    # one buffer of the records' size, which the array takes over; this is
+    # also the control for the test above: numpy's allocations are traced
+    fn, args, cmd, layout, dtype = function
+    n = 20_000
+    connected.on(cmd, 0, struct.pack("<I", n) + make_records(layout, 1)[0] * n)
+    tracemalloc.start()
+    try:
+        array = fn(*args)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert array.shape == (n,)
+    assert n * 60 <= peak < n * 90
+
+
+def test_wrong_echo(connected, function):
+    fn, args, cmd, layout, dtype = function
+    connected.on(cmd, 0, records=[], echo=cmd + 1)
+    assert fn(*args) is None
+    assert brv.last_error() == (-10000, "IPC call failed")
+
+
+def test_without_connection(function):
+    fn, args, cmd, layout, dtype = function
+    brv.shutdown()
+    assert fn(*args) is None
+    assert brv.last_error() == (-10004, "No IPC connection")
+    # arguments are checked first
+    assert fn(5, *args[1:]) is None
+    assert brv.last_error() == INVALID
+
+
+def test_send_failure(connected, function):
+    fn, args, cmd, layout, dtype = function
+    connected.stop()
+    assert fn(*args) is None
+    assert brv.last_error() == (-10001, "IPC send failed")
+    assert fn(*args) is None
+    assert brv.last_error() == (-10004, "No IPC connection")
+
+
+# ---------------------------------------------------------------- arguments
+
+TIME_POSITIONS = {"copy_rates_from": [2], "copy_rates_from_pos": [], "copy_rates_range": [2, 3],
+                  "copy_ticks_from": [1], "copy_ticks_range": [1, 2]}
+INT_POSITIONS = {"copy_rates_from": [1, 3], "copy_rates_from_pos": [1, 2, 3], "copy_rates_range": [1],
+                 "copy_ticks_from": [2, 3], "copy_ticks_range": [3]}
+BAD_TIMES = ["2020-01-10", None, datetime.date(2020, 1, 10), np.int64(5), 2**31, -2**31 - 1,
+             float("nan"), 3e9, datetime.datetime(2100, 1, 1, tzinfo=UTC)]
+BAD_INTS = [1.0, "1", None, 2**31, -2**31 - 1]
+
+
+def invalid_calls(name):
+    args = FUNCTIONS[name][0]
+    yield args[:3]
+    yield args + (0,)
+    for symbol in (5, None, b"EURUSD", "E" * 30, "\U0001F600" * 15):
+        yield (symbol,) + args[1:]
+    for pos in TIME_POSITIONS[name]:
+        for bad in BAD_TIMES:
+            yield args[:pos] + (bad,) + args[pos + 1:]
+    for pos in INT_POSITIONS[name]:
+        for bad in BAD_INTS:
+            yield args[:pos] + (bad,) + args[pos + 1:]
+
+
+def test_invalid_arguments(connected, function):
+    fn = function[0]
+    for args in invalid_calls(fn.__name__):
+        assert fn(*args) is None, args
+        assert brv.last_error() == INVALID, args
+    assert connected.requests() == []
+
+
+def test_keywords_are_refused_by_the_interpreter(connected, function):
+    fn, args, cmd, layout, dtype = function
+    connected.on(cmd, -4)
+    fn(*args)
+    with pytest.raises(TypeError):
+        fn(*args[:3], count=1)
+    assert brv.last_error() == (-4, "Terminal: Not found")  # left as it was
+    assert len(connected.requests()) == 1
+
+
+def test_records_pass_through_unscaled(connected):
+    raw = R.tick(time=1578614400, time_msc=1578614400123, flags=6)
+    connected.on(104, 0, records=[raw])
+    array = brv.copy_ticks_from("EURUSD", JAN10, 1, 0)
+    assert array["time"][0] == 1578614400 and array["time_msc"][0] == 1578614400123
+    assert array["flags"][0] == 6
