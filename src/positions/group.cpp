@@ -1,0 +1,132 @@
+#include "positions/group.h"
+
+#include <cstring>
+
+namespace brv::positions {
+namespace {
+
+constexpr char16_t kStar = u'*';
+constexpr char16_t kBang = u'!';
+constexpr char16_t kSpace = u' ';
+constexpr char16_t kComma = u',';
+
+// Units up to the next "*" or the end.
+size_t SegmentLength(const char16_t* s) {
+  size_t n = 0;
+  while (s[n] != 0 && s[n] != kStar) ++n;
+  return n;
+}
+
+bool OnlyStars(const char16_t* s) {
+  while (*s == kStar) ++s;
+  return *s == 0;
+}
+
+bool Equal(const char16_t* a, const char16_t* b) {
+  while (*a != 0 && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+
+}  // namespace
+
+bool MatchPattern(const char16_t* pattern, const char16_t* name) {
+  if (pattern == nullptr || name == nullptr) return false;
+  const char16_t* p = pattern;
+  while (*p == kBang) ++p;
+  if (OnlyStars(p)) return true;  // "", "*", "**": every name, the empty one too
+  const size_t head = SegmentLength(p);
+  if (p[head] == 0) return Equal(p, name);  // no "*": the exact name only
+  if (*name == 0) return false;
+  // The head must begin the name (a shorter name differs at its NUL).
+  for (size_t i = 0; i < head; ++i) {
+    if (name[i] != p[i]) return false;
+  }
+  const char16_t* n = name + head;
+  const char16_t* segment = p + head;  // at the "*" before the next segment
+  for (;;) {
+    while (*segment == kStar) ++segment;  // runs of "*" give empty segments
+    // Only "*" left: whatever remains of the name matches, nothing included.
+    if (*segment == 0) return true;
+    if (*n == 0) return false;
+    const size_t length = SegmentLength(segment);
+    const bool tail = segment[length] == 0;
+    for (;;) {
+      // Search for the segment's first unit, then attempt the rest. A failed
+      // attempt resumes at the unit that differed, never further back.
+      while (*n != segment[0]) {
+        if (*n == 0) return false;
+        ++n;
+      }
+      size_t k = 1;
+      while (k < length && n[k] == segment[k]) ++k;
+      if (k == length) {
+        if (!tail) {
+          n += length;  // the leftmost occurrence stands
+          break;
+        }
+        if (n[length] == 0) return true;
+        n += length;  // the tail must end the name: look again after this one
+        continue;
+      }
+      if (n[k] == 0) return false;
+      n += k;
+    }
+    segment += length;
+  }
+}
+
+bool MatchGroup(const char16_t* group, const char16_t* name) {
+  if (group == nullptr || name == nullptr || *group == 0) return false;
+  char16_t pattern[kPatternUnits + 1] = {};
+  bool selected = false;
+  const char16_t* s = group;
+  for (;;) {
+    while (*s == kSpace || *s == kComma) ++s;
+    if (*s == 0) return selected;
+    size_t n = 0;
+    while (*s != 0 && *s != kComma && n < kPatternUnits) pattern[n++] = *s++;
+    while (n > 0 && (pattern[n - 1] == kSpace || pattern[n - 1] == kComma)) --n;
+    pattern[n] = 0;
+    if (pattern[0] == kBang) {
+      // An exclusion rejects the name whatever the other patterns say.
+      if (MatchPattern(pattern, name)) return false;
+    } else if (MatchPattern(pattern, name)) {
+      selected = true;
+    }
+    if (*s == 0) return selected;
+    // Past the comma; after an overlong item, past the unit that did not fit.
+    ++s;
+  }
+}
+
+int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*allocate)(size_t),
+                      void (*release)(void*), uint8_t** records, uint32_t* count) {
+  if (records == nullptr || *records == nullptr || count == nullptr || allocate == nullptr ||
+      release == nullptr) {
+    return kFilterFailed;
+  }
+  if (*count == 0) return kFilterDone;
+  const size_t size = shape.size;
+  uint8_t* kept = static_cast<uint8_t*>(allocate(size * *count));
+  if (kept == nullptr) {
+    release(*records);
+    *records = nullptr;
+    *count = 0;
+    return kFilterFailed;
+  }
+  uint32_t n = 0;
+  char16_t name[kSymbolUnits + 1];
+  name[kSymbolUnits] = 0;  // a symbol filling its field still ends here
+  for (uint32_t i = 0; i < *count; ++i) {
+    const uint8_t* record = *records + size * i;
+    const uint8_t* field = record + shape.symbol_offset;
+    for (size_t u = 0; u < kSymbolUnits; ++u) name[u] = char16_t(field[2 * u] | field[2 * u + 1] << 8);
+    if (MatchGroup(group, name)) std::memcpy(kept + size * n++, record, size);
+  }
+  release(*records);
+  *records = kept;
+  *count = n;
+  return kFilterDone;
+}
+
+}  // namespace brv::positions

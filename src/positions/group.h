@@ -1,0 +1,45 @@
+// The group filter: selects wire records by their symbol with a list of
+// comma-separated wildcard patterns, "!" in front of a pattern excluding.
+// Runs inside the module over the records of a reply; the group never goes
+// over the pipe. Free of Python and of the pipe, so it is unit-tested alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace brv::positions {
+
+// Result codes of FilterByGroup, the same values as the module's success
+// and "IPC call failed".
+constexpr int32_t kFilterDone = 1;
+constexpr int32_t kFilterFailed = -10000;
+
+// A pattern item holds at most this many units; a longer item is cut.
+constexpr size_t kPatternUnits = 255;
+
+// Does `name` pass the group: at least one positive pattern matches and no
+// "!" pattern does. Both NUL-terminated; an empty or missing group, or a
+// missing name, gives false.
+bool MatchGroup(const char16_t* group, const char16_t* name);
+
+// Does `name` match one pattern (leading "!" ignored). "*" matches any run
+// of units; the match never backtracks in the name, so a segment that can
+// overlap itself misses some names ("*aa" does not match "aaa").
+bool MatchPattern(const char16_t* pattern, const char16_t* name);
+
+// Where the symbol sits in a wire record: a field of 32 UTF-16 units.
+struct RecordShape {
+  uint32_t size;
+  uint32_t symbol_offset;
+};
+constexpr size_t kSymbolUnits = 32;
+
+// Replaces *records (count records of `shape`, from `allocate`/`release`)
+// by a new array holding, in the order received, the records whose symbol
+// passes the group. The new array is allocated once, for the full count.
+// kFilterDone, or kFilterFailed when an argument is missing or the
+// allocation fails (the old array is then released and *count is 0).
+int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*allocate)(size_t),
+                      void (*release)(void*), uint8_t** records, uint32_t* count);
+
+}  // namespace brv::positions

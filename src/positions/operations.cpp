@@ -1,0 +1,112 @@
+#include "positions/operations.h"
+
+#include "module/errors.h"
+
+namespace brv::positions {
+
+static_assert(kFilterDone == kSuccess && kFilterFailed == kIpcCallFailed,
+              "the group filter reports the module's own codes");
+
+using link::Body;
+
+void RecordList::Reset() {
+  if (data_ != nullptr) link::kPlainAllocator.release(data_);
+  data_ = nullptr;
+  count_ = 0;
+}
+
+void RecordList::Adopt(link::Block* block) {
+  Reset();
+  count_ = block->count();
+  data_ = static_cast<uint8_t*>(block->Take());
+}
+
+int32_t RecordList::KeepGroup(const GroupText& group, const RecordShape& shape) {
+  return FilterByGroup(group.units, shape, link::kPlainAllocator.allocate, link::kPlainAllocator.release, &data_,
+                       &count_);
+}
+
+namespace {
+
+int32_t GetList(uint32_t command, const Body& body, const RecordShape& shape, RecordList* out) {
+  link::Block block;
+  int32_t result = link::CallList(command, body, shape.size, link::kPlainAllocator, &block);
+  if (result >= 0) out->Adopt(&block);
+  return result;
+}
+
+// The unfiltered list, then the group filter over it. The group itself is
+// never sent.
+int32_t GetGroup(uint32_t command, const Body& body, const RecordShape& shape, const GroupText& group,
+                 RecordList* out) {
+  int32_t result = GetList(command, body, shape, out);
+  if (result < 0) return result;
+  int32_t filtered = out->KeepGroup(group, shape);
+  return filtered < 0 ? filtered : result;
+}
+
+int32_t GetOne(uint32_t command, const Body& body, const RecordShape& shape, SingleRecord* out) {
+  return link::CallRecord(command, body, out->bytes, shape.size);
+}
+
+Body Range(const TimeRange& range) { return Body().I64(range.from).I64(range.to); }
+
+}  // namespace
+
+int32_t PositionsTotal(uint32_t* total) { return link::CallValue(kCommandPositionsTotal, Body(), total); }
+int32_t PositionsGetAll(RecordList* out) { return GetList(kCommandPositionsGet, Body(), kPositionShape, out); }
+int32_t PositionsGetBySymbol(const ShortText& symbol, RecordList* out) {
+  return GetList(kCommandPositionsGetBySymbol, Body().Text(symbol), kPositionShape, out);
+}
+int32_t PositionGetByTicket(uint64_t ticket, SingleRecord* out) {
+  return GetOne(kCommandPositionGetByTicket, Body().U64(ticket), kPositionShape, out);
+}
+int32_t PositionsGetByGroup(const GroupText& group, RecordList* out) {
+  return GetGroup(kCommandPositionsGet, Body(), kPositionShape, group, out);
+}
+
+int32_t OrdersTotal(uint32_t* total) { return link::CallValue(kCommandOrdersTotal, Body(), total); }
+int32_t OrdersGetAll(RecordList* out) { return GetList(kCommandOrdersGet, Body(), kOrderShape, out); }
+int32_t OrdersGetBySymbol(const ShortText& symbol, RecordList* out) {
+  return GetList(kCommandOrdersGetBySymbol, Body().Text(symbol), kOrderShape, out);
+}
+int32_t OrderGetByTicket(uint64_t ticket, SingleRecord* out) {
+  return GetOne(kCommandOrderGetByTicket, Body().U64(ticket), kOrderShape, out);
+}
+int32_t OrdersGetByGroup(const GroupText& group, RecordList* out) {
+  return GetGroup(kCommandOrdersGet, Body(), kOrderShape, group, out);
+}
+
+int32_t HistoryOrdersTotal(const TimeRange& range, uint32_t* total) {
+  return link::CallValue(kCommandHistoryOrdersTotal, Range(range), total);
+}
+int32_t HistoryOrdersGet(const TimeRange& range, RecordList* out) {
+  return GetList(kCommandHistoryOrdersGet, Range(range), kOrderShape, out);
+}
+int32_t HistoryOrdersGetByGroup(const TimeRange& range, const GroupText& group, RecordList* out) {
+  return GetGroup(kCommandHistoryOrdersGet, Range(range), kOrderShape, group, out);
+}
+int32_t HistoryOrdersGetByPosition(uint64_t position, RecordList* out) {
+  return GetList(kCommandHistoryOrdersGetByPosition, Body().U64(position), kOrderShape, out);
+}
+int32_t HistoryOrderGetByTicket(uint64_t ticket, SingleRecord* out) {
+  return GetOne(kCommandHistoryOrderGetByTicket, Body().U64(ticket), kOrderShape, out);
+}
+
+int32_t HistoryDealsTotal(const TimeRange& range, uint32_t* total) {
+  return link::CallValue(kCommandHistoryDealsTotal, Range(range), total);
+}
+int32_t HistoryDealsGet(const TimeRange& range, RecordList* out) {
+  return GetList(kCommandHistoryDealsGet, Range(range), kDealShape, out);
+}
+int32_t HistoryDealsGetByGroup(const TimeRange& range, const GroupText& group, RecordList* out) {
+  return GetGroup(kCommandHistoryDealsGet, Range(range), kDealShape, group, out);
+}
+int32_t HistoryDealsGetByPosition(uint64_t position, RecordList* out) {
+  return GetList(kCommandHistoryDealsGetByPosition, Body().U64(position), kDealShape, out);
+}
+int32_t HistoryDealGetByTicket(uint64_t ticket, SingleRecord* out) {
+  return GetOne(kCommandHistoryDealGetByTicket, Body().U64(ticket), kDealShape, out);
+}
+
+}  // namespace brv::positions

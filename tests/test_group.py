@@ -1,0 +1,243 @@
+"""The group filter, through positions_get(group=...).
+
+One fake terminal serves the whole module: each case answers the unfiltered
+request with positions of chosen symbols (ticket = place in the reply) and
+checks which come back, in order.  `match_group` below is a short Python
+transcription of the filter's algorithm, for a randomised differential check.
+"""
+
+import random
+
+import pytest
+
+import borvane as brv
+import records as R
+from conftest import make_exe
+from fake_terminal import FakeTerminal
+
+SUCCESS = (1, "Success")
+GET_ALL = 121
+
+
+@pytest.fixture(scope="module")
+def terminal(tmp_path_factory):
+    fake = FakeTerminal(make_exe(tmp_path_factory.mktemp("group")))
+    yield fake
+    brv.shutdown()
+    fake.stop()
+
+
+@pytest.fixture
+def serve(terminal):
+    """serve(symbols) -> a function group -> symbols that pass, in reply order."""
+    assert brv.initialize(terminal.exe) is True, brv.last_error()
+
+    def setup(symbols):
+        terminal.on(GET_ALL, records=[R.position(ticket=i, symbol=s) for i, s in enumerate(symbols)])
+        terminal.clear()
+
+        def select(group):
+            got = brv.positions_get(group=group)
+            assert got is not None, (group, brv.last_error())
+            assert brv.last_error() == SUCCESS
+            tickets = [p.ticket for p in got]
+            assert tickets == sorted(tickets)
+            return [symbols[t] for t in tickets]
+
+        return select
+
+    yield setup
+    brv.shutdown()
+
+
+# ------------------------------------------------------------ transcription
+
+def match_pattern(pattern, name):
+    p = pattern.lstrip("!")
+    if p.strip("*") == "":
+        return True
+    if "*" not in p:
+        return name == p
+    head, *segments = p.split("*")
+    if name == "" or not name.startswith(head):
+        return False
+    pos = len(head)
+    for i, seg in enumerate(segments):
+        if all(s == "" for s in segments[i:]):
+            return True
+        if pos == len(name):
+            return False
+        if seg == "":
+            continue
+        tail = i == len(segments) - 1
+        while True:
+            while name[pos] != seg[0]:
+                pos += 1
+                if pos == len(name):
+                    return False
+            k = 1
+            while k < len(seg) and pos + k < len(name) and name[pos + k] == seg[k]:
+                k += 1
+            if k == len(seg):
+                pos += k
+                if not tail:
+                    break
+                if pos == len(name):
+                    return True
+            elif pos + k == len(name):
+                return False
+            else:
+                pos += k
+    raise AssertionError("a pattern always ends in its tail")
+
+
+def match_group(group, name):
+    if group == "":
+        return False
+    selected, i = False, 0
+    while True:
+        while i < len(group) and group[i] in " ,":
+            i += 1
+        if i == len(group):
+            return selected
+        j = i
+        while j < len(group) and group[j] != "," and j - i < 255:
+            j += 1
+        pattern = group[i:j].rstrip(" ,")
+        if pattern.startswith("!"):
+            if match_pattern(pattern, name):
+                return False
+        elif match_pattern(pattern, name):
+            selected = True
+        if j == len(group):
+            return selected
+        i = j + 1
+
+
+# ------------------------------------------------------------ the design's cases
+
+FX = ["EURUSD", "GBPJPY", "USDJPY", "EURGBP", "XAUUSD", "USDUSD", "aaa", "aab", "ab", "", "EUR USD"]
+
+
+@pytest.mark.parametrize("group, expected", [
+    ("", []),
+    ("*", FX),
+    ("**", FX),
+    ("!*", []),
+    ("!", []),
+    ("!!EUR*", []),
+    (" ,, ,", []),
+    ("*,!*USD*", ["GBPJPY", "EURGBP", "aaa", "aab", "ab", ""]),
+    ("!*USD*,*", ["GBPJPY", "EURGBP", "aaa", "aab", "ab", ""]),
+    ("*USD*,!EUR*", ["USDJPY", "XAUUSD", "USDUSD"]),
+    ("*USD*, !EUR*", ["USDJPY", "XAUUSD", "USDUSD"]),
+    ("!EUR*,*USD*", ["USDJPY", "XAUUSD", "USDUSD"]),
+    ("!EURUSD", []),
+    ("EUR*, GBP*", ["EURUSD", "GBPJPY", "EURGBP", "EUR USD"]),
+    ("EURUSD   ", ["EURUSD"]),
+    ("  EURUSD,", ["EURUSD"]),
+    ("EUR USD", ["EUR USD"]),
+    ("EUR\tUSD", []),
+    ("eur*", []),
+    ("EUR?SD", []),
+    ("EUR", []),
+    ("E*D", ["EURUSD", "EUR USD"]),
+    ("E*U", []),
+    ("E*U*", ["EURUSD", "EURGBP", "EUR USD"]),
+    ("*JPY", ["GBPJPY", "USDJPY"]),
+    ("USD*JPY", ["USDJPY"]),
+    ("*aa", []),
+    ("*USD", ["EURUSD", "XAUUSD", "USDUSD", "EUR USD"]),
+    ("*ab", ["aab", "ab"]),
+    ("a*", ["aaa", "aab", "ab"]),
+    ("*a*b", ["aab", "ab"]),
+    ("a**b", ["aab", "ab"]),
+    ("*", FX),
+    ("EURUSD,EURUSD", ["EURUSD"]),
+    ("GBPJPY,EURUSD", ["EURUSD", "GBPJPY"]),
+])
+def test_design_examples(serve, group, expected):
+    assert serve(FX)(group) == expected
+
+
+@pytest.mark.parametrize("pattern, name, matches", [
+    ("*aa", "aaa", False),
+    ("*aab", "aaab", False),
+    ("*aba", "ababa", False),
+    ("*USD", "USDUSD", True),
+    ("*ab", "aab", True),
+    ("*aa", "baa", True),
+    ("a*a", "aa", True),
+    ("a*a", "a", False),
+    ("a*", "a", True),
+    ("*a*", "", False),
+    ("**", "", True),
+    ("a*b*c", "axbxc", True),
+    ("a*b*c", "axcxb", False),
+    ("*bc*bc", "bcxbcbc", True),
+])
+def test_non_backtracking_matcher(serve, pattern, name, matches):
+    assert serve([name])(pattern) == ([name] if matches else [])
+    assert match_pattern(pattern, name) is matches
+
+
+def test_symbol_filling_its_field_is_matched_whole(serve):
+    full = "S" * 31 + "X"                     # 32 units, no NUL
+    select = serve([full, "S" * 31])
+    assert select("*X") == [full]
+    assert select("S" * 31) == ["S" * 31]
+    assert select(full) == [full]
+
+
+@pytest.mark.parametrize("group, expected", [
+    ("Q" * 255 + ",EUR*", ["EURUSD"]),        # a 255-unit item, then the next
+    ("Q" * 255 + "ZEUR*", ["EURUSD"]),        # the unit after 255 is stepped over
+    ("Q" * 255 + "EUR*", ["URX"]),            # ... even when it begins the next item
+    ("*" + "Q" * 254 + "!EUR*", ["EURUSD"]),  # the "!" stepped over: a positive item
+    ("Q" * 254 + "EURUSD", []),               # 260 units: one pattern cut to 255
+    ("*" * 300, ["EURUSD", "URX"]),
+    ("!" + "*" * 300, []),
+])
+def test_overlong_items(serve, group, expected):
+    assert serve(["EURUSD", "URX"])(group) == expected
+
+
+def test_randomised_against_transcription(serve):
+    rng = random.Random(20240611)
+    for _ in range(16):
+        names = ["".join(rng.choice("aaabbb*!") for _ in range(rng.randint(0, 7))) for _ in range(24)]
+        select = serve(names)
+        for _ in range(250):
+            group = "".join(rng.choice("ab*!, ") for _ in range(rng.randint(0, 12)))
+            expected = [n for n in names if match_group(group, n)]
+            assert select(group) == expected, group
+
+
+# ------------------------------------------------------------ the group argument
+
+@pytest.mark.parametrize("group, accepted", [
+    ("*" * 1997, True),
+    ("*" * 1998, False),
+    ("\U0001F600" * 998 + "*", True),          # 1997 units
+    ("\U0001F600" * 999, False),               # 1998 units
+    (None, False),
+    (b"*", False),
+    (1, False),
+])
+def test_group_argument_limits(serve, terminal, group, accepted):
+    serve(["EURUSD"])
+    got = brv.positions_get(group=group)
+    if accepted:
+        assert isinstance(got, tuple)
+        assert brv.last_error() == SUCCESS
+        assert [r.cmd for r in terminal.requests()] == [GET_ALL]
+    else:
+        assert got is None
+        assert brv.last_error() == (-2, 'Invalid "group" argument')
+        assert terminal.requests() == []
+
+
+def test_group_is_not_sent(serve, terminal):
+    serve(["EURUSD"])("EUR*,!GBP*")
+    (req,) = terminal.requests()
+    assert req.raw == R.frame_request(GET_ALL)

@@ -1,0 +1,216 @@
+"""The trade history: history_orders_total/get and history_deals_total/get.
+
+Both share their argument forms: two dates (with an optional group), or
+ticket=, or position=; every test runs for both.
+"""
+
+import datetime
+import struct
+from collections import namedtuple
+
+import pytest
+
+import borvane as brv
+import records as R
+
+SUCCESS = (1, "Success")
+INVALID = (-2, "Invalid arguments")
+UNNAMED = (-2, "Unnamed arguments not allowed")
+
+Family = namedtuple("Family", "get total cmd_total cmd_range cmd_position cmd_ticket layout build type")
+
+FAMILIES = [
+    Family(brv.history_orders_get, brv.history_orders_total, 140, 141, 142, 143, R.ORDER, R.order,
+           brv.TradeOrder),
+    Family(brv.history_deals_get, brv.history_deals_total, 150, 151, 152, 153, R.DEAL, R.deal,
+           brv.TradeDeal),
+]
+family = pytest.mark.parametrize("f", FAMILIES, ids=["orders", "deals"])
+
+UTC_2020_01_10 = datetime.datetime(2020, 1, 10, tzinfo=datetime.timezone.utc)
+
+
+def dates(a, b):
+    return struct.pack("<qq", a, b)
+
+
+# ------------------------------------------------------------------ totals
+
+@family
+@pytest.mark.parametrize("date_from, date_to, body", [
+    (0, 100, dates(0, 100)),
+    (UTC_2020_01_10, UTC_2020_01_10.replace(microsecond=999999), dates(1578614400, 1578614400)),
+    (1.9, -1.9, dates(1, -1)),
+    (-5, 2**31 - 1, dates(-5, 2**31 - 1)),
+    (200, 100, dates(200, 100)),          # sent unchanged, even backwards
+    (True, False, dates(1, 0)),
+])
+def test_total_sends_the_range(connected, f, date_from, date_to, body):
+    connected.on(f.cmd_total, value=12)
+    assert f.total(date_from, date_to) == 12
+    assert brv.last_error() == SUCCESS
+    assert [r.raw for r in connected.requests()] == [R.frame_request(f.cmd_total, body)]
+
+
+@family
+@pytest.mark.parametrize("args", [
+    (), (0,), (0, 1, 2), ("2020-01-10", 0), (0, None),
+    (datetime.date(2020, 1, 10), 0), (0, 2**31), (float("nan"), 0),
+])
+def test_total_invalid_arguments(connected, f, args):
+    assert f.total(*args) is None
+    assert brv.last_error() == INVALID
+    assert connected.requests() == []
+
+
+@family
+def test_total_refuses_keywords(f):
+    with pytest.raises(TypeError):
+        f.total(date_from=0, date_to=1)
+
+
+@family
+def test_total_failure(connected, f):
+    connected.on(f.cmd_total, status=-6)
+    assert f.total(0, 1) is None
+    assert brv.last_error() == (-6, "Terminal: Authorization failed")
+
+
+# ------------------------------------------------------------- argument forms
+
+D = UTC_2020_01_10
+
+
+@family
+@pytest.mark.parametrize("args, kwargs, form, body", [
+    ((0, 10), {}, "range", dates(0, 10)),
+    ((D, D), {"ticket": 5}, "range", dates(1578614400, 1578614400)),
+    ((0, 10), {"position": 9, "ticket": "bad"}, "range", dates(0, 10)),
+    ((0, 10), {"group": "*"}, "range", dates(0, 10)),
+    ((), {"ticket": 5, "position": 9}, "ticket", struct.pack("<Q", 5)),
+    ((), {"ticket": 5, "position": "bad"}, "ticket", struct.pack("<Q", 5)),
+    ((), {"ticket": 2**64 - 1, "group": "x"}, "ticket", struct.pack("<Q", 2**64 - 1)),
+    ((), {"position": 9}, "position", struct.pack("<Q", 9)),
+    ((), {"position": True, "group": "*"}, "position", struct.pack("<Q", 1)),
+])
+def test_forms_on_the_wire(connected, f, args, kwargs, form, body):
+    cmd = {"range": f.cmd_range, "ticket": f.cmd_ticket, "position": f.cmd_position}[form]
+    if form == "ticket":
+        connected.on(cmd, status=-4)
+    else:
+        connected.on(cmd, records=[])
+    assert f.get(*args, **kwargs) == ()
+    assert brv.last_error() == SUCCESS
+    assert [r.raw for r in connected.requests()] == [R.frame_request(cmd, body)]
+
+
+@family
+@pytest.mark.parametrize("args, kwargs, error", [
+    ((), {}, INVALID),
+    ((0,), {}, INVALID),
+    ((0, 1, 2), {}, INVALID),
+    ((), {"foo": 1, "group": "*"}, INVALID),
+    ((0,), {"group": "*"}, INVALID),
+    (("x", 1), {}, INVALID),
+    ((0, datetime.date(2020, 1, 10)), {"ticket": 5}, INVALID),
+    ((0,), {"ticket": 5}, UNNAMED),
+    ((0, 1, 2), {"ticket": 5}, UNNAMED),
+    ((0,), {"position": 9}, UNNAMED),
+    ((0,), {"ticket": -1}, UNNAMED),
+    ((), {"ticket": -1}, (-2, 'Invalid "ticket" argument')),
+    ((), {"ticket": None, "position": 9}, (-2, 'Invalid "ticket" argument')),
+    ((), {"position": 1.5}, (-2, 'Invalid "position" argument')),
+    ((), {"position": 2**64}, (-2, 'Invalid "position" argument')),
+    ((0, 1), {"group": None}, (-2, 'Invalid "group" argument')),
+    ((0, 1), {"group": "*" * 1998}, (-2, 'Invalid "group" argument')),
+])
+def test_invalid_forms_send_nothing(connected, f, args, kwargs, error):
+    assert f.get(*args, **kwargs) is None
+    assert brv.last_error() == error
+    assert connected.requests() == []
+
+
+# ------------------------------------------------------------------ results
+
+@family
+def test_record_fields(connected, f):
+    values = {}
+    for n, field in enumerate(f.layout.fields, start=1):
+        kind = field.kind
+        values[field.name] = ("t%d" % n if kind.startswith("text") else
+                              n + 0.5 if kind == "f64" else -n if kind == "i64" else n)
+    values["symbol"] = "Y" * 32
+    values["ticket"] = 2**64 - 1
+    rec = f.build(**values)
+    connected.on(f.cmd_range, records=[rec])
+    (got,) = f.get(0, 1)
+    assert type(got) is f.type
+    assert tuple(got) == f.layout.values(rec)
+    assert got.symbol == "Y" * 32 and got.ticket == 2**64 - 1
+    assert got._asdict() == f.layout.parse(rec)
+
+
+@family
+@pytest.mark.parametrize("group, tickets", [
+    (None, [1, 2, 3, 4]),
+    ("*", [1, 2, 3, 4]),
+    ("", []),
+    ("*,!EUR*", [2, 4]),
+    ("EUR*, !*JPY", [1]),
+])
+def test_range_group_filters_in_received_order(connected, f, group, tickets):
+    connected.on(f.cmd_range, records=[f.build(ticket=t, symbol=s) for t, s in
+                                       [(1, "EURUSD"), (2, "USDJPY"), (3, "EURJPY"), (4, "XAUUSD")]])
+    kwargs = {} if group is None else {"group": group}
+    assert [r.ticket for r in f.get(0, 1, **kwargs)] == tickets
+    assert brv.last_error() == SUCCESS
+    assert connected.requests()[0].body == dates(0, 1)  # the group is not sent
+
+
+@family
+def test_position_form_returns_the_list(connected, f):
+    connected.on(f.cmd_position, records=[f.build(ticket=t) for t in (5, 2, 8)])
+    assert [r.ticket for r in f.get(position=9)] == [5, 2, 8]
+    connected.on(f.cmd_position, records=[])
+    assert f.get(position=9) == ()
+    assert brv.last_error() == SUCCESS
+
+
+@family
+@pytest.mark.parametrize("status, record, found", [
+    (-4, False, False), (0, True, False), (1, True, True),
+])
+def test_ticket_results(connected, f, status, record, found):
+    rec = f.build(ticket=5, symbol="EURUSD")
+    connected.on(f.cmd_ticket, status=status, payload=rec if record else b"")
+    got = f.get(ticket=5)
+    assert brv.last_error() == SUCCESS
+    assert got == ((f.layout.values(rec),) if found else ())
+    if found:
+        assert type(got[0]) is f.type
+
+
+@family
+@pytest.mark.parametrize("kwargs, cmd", [
+    ({}, "cmd_range"), ({"group": "*"}, "cmd_range"), ({"position": 1}, "cmd_position"),
+    ({"ticket": 1}, "cmd_ticket"),
+])
+@pytest.mark.parametrize("reply, error", [
+    (dict(status=-2), (-2, "Terminal: Invalid params")),
+    (dict(status=0, payload=b"\1"), (-10002, "IPC recv failed")),
+    (dict(status=-10), (-10, "Terminal: Call failed")),
+])
+def test_failures(connected, f, kwargs, cmd, reply, error):
+    connected.on(getattr(f, cmd), **reply)
+    args = (0, 1) if cmd == "cmd_range" else ()
+    assert f.get(*args, **kwargs) is None
+    assert brv.last_error() == error
+
+
+@family
+def test_without_connection(f):
+    brv.shutdown()
+    assert f.get(0) is None and brv.last_error() == INVALID
+    for call in (lambda: f.get(0, 1), lambda: f.get(ticket=1), lambda: f.total(0, 1)):
+        assert call() is None
+        assert brv.last_error() == (-10004, "No IPC connection")
