@@ -1,0 +1,137 @@
+"""End to end through borvane: connecting to the paper terminal (started by
+the module, then found by discovery), authorisation and readiness, several
+clients at once, and bad requests that must not bring the terminal down."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import borvane as brv
+import borvane.paper as paper
+from paper_helpers import RawClient, install, isolated, needs, started  # noqa: F401
+
+pytestmark = needs("initialize", "account_info", "terminal_info", "login")
+
+
+@pytest.fixture
+def session(isolated, install):
+    """Stops whatever terminal the module starts from `install`."""
+    yield install
+    brv.shutdown()
+    paper.stop(install)
+
+
+def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(session):
+    install = session
+    assert not paper.is_running(install)
+    assert brv.initialize(path=install), brv.last_error()
+    assert paper.is_running(install)
+    info = brv.terminal_info()
+    assert info.build >= 2364 and info.connected
+    assert info.path == os.path.dirname(os.path.realpath(install))
+    assert info.data_path == paper.data_folder(install)
+    brv.shutdown()
+
+    # Without a path the module picks the installation from the data folders.
+    assert brv.initialize(), brv.last_error()
+    assert brv.terminal_info().path == info.path
+    brv.shutdown()
+
+    # Discovered but not running: the module starts it again.
+    assert paper.stop(install)
+    assert brv.initialize(), brv.last_error()
+    assert brv.terminal_info().path == info.path
+    assert brv.version()[1] == info.build
+
+
+def test_discovery_prefers_the_terminal_started_last(isolated, tmp_path):
+    import shutil
+
+    exes = []
+    for name in ("first", "second"):
+        folder = tmp_path / name
+        folder.mkdir()
+        exes.append(str(folder / "terminal64.exe"))
+        shutil.copy2(paper.executable(), exes[-1])
+    try:
+        for exe in exes:
+            paper.start(exe).stop()
+        assert brv.initialize(), brv.last_error()
+        assert brv.terminal_info().path == os.path.dirname(exes[1])
+    finally:
+        brv.shutdown()
+        for exe in exes:
+            paper.stop(exe)
+
+
+def test_authorisation_readiness_and_login(session):
+    install = session
+    assert brv.initialize(install, login=70010002, password="euro-demo", server=paper.SERVER), brv.last_error()
+    account = brv.account_info()
+    assert (account.login, account.currency, account.leverage, account.server) == (
+        70010002, "EUR", 30, paper.SERVER)
+    assert account.balance == 5000.0
+
+    assert not brv.initialize(install, login=70010001, password="wrong")
+    assert brv.last_error()[0] == -6
+    assert brv.account_info() is None and brv.last_error()[0] == -10004  # initialize disconnected
+
+    assert brv.initialize(install)
+    assert not brv.login(70010003, password="wrong")
+    assert brv.last_error() == (-6, "Terminal: Authorization failed")
+    assert brv.account_info().login == 70010002  # still connected, same account
+    assert brv.login(70010003, password="pro-demo", server=paper.SERVER), brv.last_error()
+    account = brv.account_info()
+    assert (account.login, account.leverage, account.balance) == (70010003, 500, 100000.0)
+
+
+_CLIENT = textwrap.dedent("""
+    import sys
+    import borvane as brv
+    path, symbol = sys.argv[1], sys.argv[2]
+    assert brv.initialize(path=path), brv.last_error()
+    for i in range(40):
+        assert brv.symbol_info_tick(symbol) is not None, brv.last_error()
+        assert len(brv.copy_rates_from_pos(symbol, 1, 0, 50)) == 50, brv.last_error()
+    r = brv.order_send(action=1, symbol=symbol, volume=0.01, type=1)
+    assert r is not None and r.retcode == 1, (r, brv.last_error())
+    brv.shutdown()
+    print("ok")
+""")
+
+
+@needs("order_send", "positions_get", "copy_rates_from_pos")
+def test_two_clients_at_once(started):
+    t = started()
+    pkg_root = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
+    env = dict(os.environ, PYTHONPATH=pkg_root + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    procs = [subprocess.Popen([sys.executable, "-c", _CLIENT, t.path, symbol], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+             for symbol in ("EURUSD", "XAUUSD")]
+    outputs = [p.communicate(timeout=120) for p in procs]
+    for p, (out, err) in zip(procs, outputs):
+        assert p.returncode == 0 and out.strip() == b"ok", err.decode()
+    assert brv.initialize(path=t.path)
+    assert sorted(p.symbol for p in brv.positions_get()) == ["EURUSD", "XAUUSD"]
+
+
+@pytest.mark.parametrize("garbage", [
+    b"\xff\xff\xff\x7f",                       # absurd length
+    b"\x02\x00\x00\x00\x01\x02",                 # too short to hold a command
+    b"\x08\x00\x00\x00\xac\x00\x00\x00\x09\x00\x00\x00",  # string beyond its body
+])
+def test_malformed_request_does_not_kill_the_terminal(started, garbage):
+    t = started()
+    assert brv.initialize(path=t.path)
+    bad = RawClient(t.socket, timeout=10)
+    bad.sock.sendall(garbage)
+    if garbage.startswith(b"\x08"):
+        assert bad.reply()[1] == -2
+    else:
+        assert bad.closed_by_peer()
+    assert brv.symbol_info_tick("EURUSD") is not None, brv.last_error()
+    assert brv.account_info() is not None
+    assert t.running()

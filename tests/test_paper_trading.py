@@ -1,0 +1,251 @@
+"""End to end through borvane: trading on the paper terminal. A full trade
+cycle whose account figures add up, pending orders and stops that trigger on
+the model's ticks, rejections, and the auto-trading switch."""
+
+import time
+
+import pytest
+
+import borvane as brv
+import borvane.paper as paper
+from paper_helpers import install, isolated, needs, started  # noqa: F401
+
+pytestmark = needs("initialize", "order_send", "order_check", "positions_get", "orders_get",
+                   "history_deals_get", "history_orders_get", "order_calc_margin", "order_calc_profit")
+
+FAR = 2**31 - 1
+
+
+@pytest.fixture
+def connected(started):
+    t = started()
+    assert brv.initialize(path=t.path), brv.last_error()
+    yield t
+    brv.shutdown()
+
+
+def market(symbol, type_, volume, **extra):
+    request = dict(action=paper.TRADE_ACTION_DEAL, symbol=symbol, type=type_, volume=volume,
+                   type_filling=paper.ORDER_FILLING_FOK)
+    request.update(extra)
+    result = brv.order_send(request)
+    assert result is not None, brv.last_error()
+    return result
+
+
+def test_full_trade_cycle_adds_up(connected):
+    start = brv.account_info()
+    request = dict(action=paper.TRADE_ACTION_DEAL, symbol="EURUSD", volume=0.3, type=paper.ORDER_TYPE_BUY,
+                   comment="cycle")
+    check = brv.order_check(request)
+    assert check.retcode == paper.RETCODE_DONE and check.comment
+    ask = brv.symbol_info_tick("EURUSD").ask
+    assert check.margin == pytest.approx(brv.order_calc_margin(paper.ORDER_TYPE_BUY, "EURUSD", 0.3, ask), rel=1e-2)
+    assert check.margin_free == pytest.approx(check.equity - check.margin)
+    assert check.request.comment == "cycle"
+
+    opened = brv.order_send(request)
+    assert opened.retcode == paper.RETCODE_DONE
+    assert opened.price == opened.ask and opened.volume == 0.3 and opened.deal > 0 and opened.order > 0
+    (position,) = brv.positions_get(ticket=opened.order)
+    assert (position.identifier, position.type, position.volume, position.price_open, position.comment) == (
+        opened.order, paper.POSITION_TYPE_BUY, 0.3, opened.price, "cycle")
+    assert brv.positions_total() == 1
+    assert [p.ticket for p in brv.positions_get(symbol="EURUSD")] == [position.ticket]
+
+    account = brv.account_info()
+    assert account.balance == start.balance
+    assert account.equity == pytest.approx(account.balance + account.profit)
+    assert account.margin == pytest.approx(
+        brv.order_calc_margin(paper.ORDER_TYPE_BUY, "EURUSD", 0.3, position.price_open))
+    assert account.margin_free == pytest.approx(account.equity - account.margin)
+    assert account.margin_level == pytest.approx(account.equity / account.margin * 100)
+
+    partial = market("EURUSD", paper.ORDER_TYPE_SELL, 0.1, position=position.ticket)
+    assert partial.retcode == paper.RETCODE_DONE
+    assert brv.positions_get(ticket=position.ticket)[0].volume == pytest.approx(0.2)
+    closed = market("EURUSD", paper.ORDER_TYPE_SELL, 0.2, position=position.ticket)
+    assert closed.retcode == paper.RETCODE_DONE and closed.price == closed.bid
+    assert brv.positions_total() == 0
+
+    deals = brv.history_deals_get(position=position.ticket)
+    assert [(d.entry, d.volume) for d in deals] == [
+        (paper.DEAL_ENTRY_IN, 0.3), (paper.DEAL_ENTRY_OUT, 0.1), (paper.DEAL_ENTRY_OUT, 0.2)]
+    assert [d.ticket for d in deals] == sorted(d.ticket for d in deals)
+    assert [d.ticket for d in deals] == [opened.deal, partial.deal, closed.deal]
+    assert all(d.position_id == position.ticket and d.symbol == "EURUSD" for d in deals)
+    assert [d.time_msc for d in deals] == sorted(d.time_msc for d in deals)
+    for deal in deals[1:]:
+        assert deal.type == paper.DEAL_TYPE_SELL
+        assert deal.profit == pytest.approx(brv.order_calc_profit(
+            paper.ORDER_TYPE_BUY, "EURUSD", deal.volume, position.price_open, deal.price))
+
+    orders = brv.history_orders_get(position=position.ticket)
+    assert [o.ticket for o in orders] == [d.order for d in deals]
+    assert all(o.state == paper.ORDER_STATE_FILLED and o.position_id == position.ticket for o in orders)
+    assert [o.type for o in orders] == [paper.ORDER_TYPE_BUY, paper.ORDER_TYPE_SELL, paper.ORDER_TYPE_SELL]
+    assert brv.history_orders_get(ticket=closed.order)[0].price_open == closed.price
+
+    end = brv.account_info()
+    realised = sum(d.profit for d in deals)
+    assert end.balance == pytest.approx(start.balance + realised)
+    assert (end.profit, end.margin) == (0.0, 0.0) and end.equity == pytest.approx(end.balance)
+    everything = brv.history_deals_get(0, FAR)
+    assert brv.history_deals_total(0, FAR) == len(everything) == 4  # with the initial deposit
+    assert everything[0].type == paper.DEAL_TYPE_BALANCE and everything[0].profit == start.balance
+    assert brv.history_orders_total(0, FAR) == 3
+
+
+def test_close_by_realises_the_difference_of_the_open_prices(connected):
+    buy = market("XAUUSD", paper.ORDER_TYPE_BUY, 0.2)
+    sell = market("XAUUSD", paper.ORDER_TYPE_SELL, 0.05)
+    balance = brv.account_info().balance
+    result = brv.order_send(action=paper.TRADE_ACTION_CLOSE_BY, position=buy.order, position_by=sell.order)
+    assert result.retcode == paper.RETCODE_DONE and result.volume == 0.05
+    (left,) = brv.positions_get()
+    assert left.ticket == buy.order and left.volume == pytest.approx(0.15)
+    deals = [d for d in brv.history_deals_get(0, FAR) if d.entry == paper.DEAL_ENTRY_OUT_BY]
+    assert sorted(d.position_id for d in deals) == sorted([buy.order, sell.order])
+    assert all(d.order == result.order for d in deals)
+    expected = (sell.price - buy.price) * 100 * 0.05  # XAUUSD: 100 oz a lot, USD account
+    assert sum(d.profit for d in deals) == pytest.approx(expected)
+    assert brv.account_info().balance == pytest.approx(balance + expected)
+    (order,) = brv.history_orders_get(ticket=result.order)
+    assert (order.type, order.position_id, order.position_by_id) == (paper.ORDER_TYPE_CLOSE_BY, buy.order, sell.order)
+
+
+def test_money_is_converted_to_the_account_currency(connected):
+    tick = brv.symbol_info_tick("USDJPY")
+    profit = brv.order_calc_profit(paper.ORDER_TYPE_BUY, "USDJPY", 1.0, 150.0, 151.0)
+    assert profit == pytest.approx(100000 / ((tick.bid + tick.ask) / 2), rel=2e-3)
+    assert brv.login(70010002, password="euro-demo")
+    eurusd = brv.symbol_info_tick("EURUSD")
+    margin = brv.order_calc_margin(paper.ORDER_TYPE_BUY, "EURUSD", 1.0, eurusd.ask)
+    # 1 lot of 100000 EUR at leverage 30, in EUR.
+    assert margin == pytest.approx(100000 / 30, rel=2e-3)
+    assert brv.order_calc_margin(99, "EURUSD", 1.0, 1.0) is None and brv.last_error()[0] == -2
+
+
+@pytest.mark.parametrize("changes, retcode", [
+    (dict(volume=0.001), paper.RETCODE_INVALID_VOLUME),
+    (dict(volume=0.015), paper.RETCODE_INVALID_VOLUME),
+    (dict(type=99), paper.RETCODE_INVALID_ORDER),
+    (dict(symbol="NOSUCH"), paper.RETCODE_UNKNOWN_SYMBOL),
+    (dict(action=0), paper.RETCODE_INVALID),
+    (dict(type_filling=9), paper.RETCODE_INVALID_FILL),
+    (dict(sl=9.0), paper.RETCODE_INVALID_STOPS),
+    (dict(volume=100.0), paper.RETCODE_NO_MONEY),
+    (dict(position=123456), paper.RETCODE_NOT_FOUND),
+])
+def test_rejected_requests_change_nothing(connected, changes, retcode):
+    request = dict(action=paper.TRADE_ACTION_DEAL, symbol="EURUSD", volume=0.1, type=paper.ORDER_TYPE_BUY)
+    request.update(changes)
+    before = brv.account_info()
+    assert brv.order_check(request).retcode == retcode
+    result = brv.order_send(request)
+    assert result.retcode == retcode and result.deal == 0 and result.order == 0
+    assert brv.positions_total() == 0 and brv.history_deals_total(0, FAR) == 1
+    assert brv.account_info().balance == before.balance
+
+
+def test_pending_order_lifecycle(connected):
+    tick = brv.symbol_info_tick("GBPUSD")
+    request = dict(action=paper.TRADE_ACTION_PENDING, symbol="GBPUSD", volume=0.1,
+                   type=paper.ORDER_TYPE_BUY_LIMIT, price=round(tick.ask * 0.9, 5),
+                   sl=round(tick.ask * 0.85, 5), type_time=paper.ORDER_TIME_GTC)
+    placed = brv.order_send(request)
+    assert placed.retcode == paper.RETCODE_PLACED and placed.deal == 0
+    (order,) = brv.orders_get(ticket=placed.order)
+    assert (order.state, order.type, order.volume_current, order.price_open) == (
+        paper.ORDER_STATE_PLACED, paper.ORDER_TYPE_BUY_LIMIT, 0.1, request["price"])
+    assert brv.orders_total() == 1 and brv.positions_total() == 0
+
+    modified = brv.order_send(action=paper.TRADE_ACTION_MODIFY, order=placed.order,
+                              price=round(tick.ask * 0.8, 5), sl=0.0, tp=0.0)
+    assert modified.retcode == paper.RETCODE_DONE
+    assert brv.orders_get(ticket=placed.order)[0].price_open == round(tick.ask * 0.8, 5)
+
+    removed = brv.order_send(action=paper.TRADE_ACTION_REMOVE, order=placed.order)
+    assert removed.retcode == paper.RETCODE_DONE and brv.orders_total() == 0
+    (done,) = brv.history_orders_get(ticket=placed.order)
+    assert done.state == paper.ORDER_STATE_CANCELED and done.time_done >= done.time_setup
+
+    wrong_side = dict(request, type=paper.ORDER_TYPE_SELL_LIMIT)
+    assert brv.order_send(wrong_side).retcode == paper.RETCODE_INVALID_PRICE
+    expired = dict(request, type_time=paper.ORDER_TIME_SPECIFIED, expiration=tick.time - 60)
+    assert brv.order_send(expired).retcode == paper.RETCODE_INVALID_EXPIRATION
+
+
+def wait_for(condition, timeout=60.0):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, "condition not met in time"
+        time.sleep(0.05)
+
+
+def tick_at(symbol, time_msc):
+    ticks = brv.copy_ticks_range(symbol, time_msc // 1000, time_msc // 1000 + 1, paper.COPY_TICKS_ALL)
+    (match,) = ticks[ticks["time_msc"] == time_msc]
+    return match
+
+
+def test_pending_orders_and_stops_trigger_on_the_model_ticks(started):
+    # A fast clock (10 simulated minutes a second) moves prices past nearby levels quickly.
+    t = started("--speed=600")
+    assert brv.initialize(path=t.path), brv.last_error()
+    tick = brv.symbol_info_tick("EURUSD")
+    gap = 0.0003
+    limit = brv.order_send(action=paper.TRADE_ACTION_PENDING, symbol="EURUSD", volume=0.1,
+                           type=paper.ORDER_TYPE_BUY_LIMIT, price=round(tick.ask - gap, 5))
+    stop = brv.order_send(action=paper.TRADE_ACTION_PENDING, symbol="EURUSD", volume=0.1,
+                          type=paper.ORDER_TYPE_BUY_STOP, price=round(tick.ask + gap, 5))
+    assert limit.retcode == stop.retcode == paper.RETCODE_PLACED
+    wait_for(lambda: brv.orders_total() < 2)
+
+    for placed, kind in ((limit, paper.ORDER_TYPE_BUY_LIMIT), (stop, paper.ORDER_TYPE_BUY_STOP)):
+        found = brv.history_orders_get(ticket=placed.order)
+        if not found:
+            continue  # still pending
+        (order,) = found
+        assert order.state == paper.ORDER_STATE_FILLED and order.position_id == placed.order
+        (deal,) = brv.history_deals_get(position=placed.order)
+        assert deal.entry == paper.DEAL_ENTRY_IN and deal.order == placed.order
+        assert deal.time_msc == order.time_done_msc
+        # Filled at the ask of the first tick that crossed the level.
+        assert tick_at("EURUSD", deal.time_msc)["ask"] == deal.price
+        if kind == paper.ORDER_TYPE_BUY_LIMIT:
+            assert deal.price <= placed.price
+        else:
+            assert deal.price >= placed.price
+        (position,) = brv.positions_get(ticket=placed.order)
+        # Tight stops on the new position: one of them closes it.
+        now = brv.symbol_info_tick("EURUSD")
+        sl, tp = round(now.bid - gap, 5), round(now.bid + gap, 5)
+        result = brv.order_send(action=paper.TRADE_ACTION_SLTP, position=position.ticket, sl=sl, tp=tp)
+        assert result.retcode == paper.RETCODE_DONE
+        wait_for(lambda: not brv.positions_get(ticket=position.ticket))
+        exit_deal = brv.history_deals_get(position=position.ticket)[-1]
+        assert exit_deal.entry == paper.DEAL_ENTRY_OUT and exit_deal.reason in (paper.REASON_SL, paper.REASON_TP)
+        assert tick_at("EURUSD", exit_deal.time_msc)["bid"] == exit_deal.price
+        if exit_deal.reason == paper.REASON_SL:
+            assert exit_deal.price <= sl
+        else:
+            assert exit_deal.price >= tp
+        assert exit_deal.profit == pytest.approx(brv.order_calc_profit(
+            paper.ORDER_TYPE_BUY, "EURUSD", 0.1, deal.price, exit_deal.price))
+        break
+    else:
+        pytest.fail("no pending order triggered")
+
+
+def test_auto_trading_off_refuses_order_send(connected):
+    request = dict(action=paper.TRADE_ACTION_DEAL, symbol="EURUSD", volume=0.1, type=paper.ORDER_TYPE_BUY)
+    paper.set_auto_trading(False, connected.path)
+    assert brv.order_send(request) is None
+    assert brv.last_error() == (-8, "Auto-Trading using Python API disabled in Terminal")
+    assert brv.order_check(request).retcode == paper.RETCODE_DONE  # checking stays possible
+    assert not brv.terminal_info().trade_allowed and not brv.account_info().trade_expert
+    assert brv.positions_total() == 0
+    paper.set_auto_trading(True, connected.path)
+    assert brv.order_send(request).retcode == paper.RETCODE_DONE
+    assert brv.terminal_info().trade_allowed
