@@ -5,7 +5,7 @@ VPY := $(VENV)/bin/python
 BUILD ?= build/dev
 WHEEL_BUILD := build/wheel
 
-.PHONY: venv install test demo dev devtest unit clean
+.PHONY: venv install test demo dev devtest unit test-asan clean
 
 $(VPY):
 	$(PYTHON) -m venv $(VENV)
@@ -45,5 +45,27 @@ dev: venv
 devtest: dev
 	PYTHONPATH=$(BUILD)/pkg $(VPY) -m pytest -q tests $(ARGS)
 
+# The extension built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the whole suite run against it. The sanitizer runtime must be loaded
+# before the interpreter's own allocator is used, hence the preload; leak
+# reports are off because the interpreter itself keeps memory until exit.
+ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
+UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
+test-asan: venv
+	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) \
+		-DBRV_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+	$(VENV)/bin/cmake --build build/asan
+	LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc \
+		PYTHONPATH=build/asan/pkg $(VPY) -m pytest -q -p no:cacheprovider tests
+
 clean:
 	rm -rf build
+
+# Benchmarks against a replay terminal: the installed extension beside a raw
+# C++ floor client and a pure-Python baseline. Never part of `make test`.
+.PHONY: bench
+bench: install
+	$(VENV)/bin/cmake -S bench -B build/bench-tools -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+	$(VENV)/bin/cmake --build build/bench-tools
+	$(VPY) bench/run.py --tools build/bench-tools $(BENCH_ARGS)
