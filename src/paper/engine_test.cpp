@@ -1,0 +1,179 @@
+// The trading engine against the price model: fills at the model's prices,
+// account figures, and pending orders and stops that trigger on the first
+// crossing tick however the evaluation is split in time.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "check.h"
+#include "paper/codes.h"
+#include "paper/engine.h"
+
+using namespace brv::paper;
+
+namespace {
+
+const int64_t kStart = 1672617600000;  // 2023-01-02 00:00 UTC, in ms
+const SymbolSpec& Eur() { return Catalogue()[0]; }
+
+TradeRequest MarketOrder(uint32_t type, double volume, uint64_t position = 0) {
+  TradeRequest r;
+  r.action = kActionDeal;
+  r.symbol = u"EURUSD";
+  r.type = type;
+  r.volume = volume;
+  r.position = position;
+  return r;
+}
+
+TradeRequest PendingOrder(uint32_t type, double price, double volume = 0.1) {
+  TradeRequest r;
+  r.action = kActionPending;
+  r.symbol = u"EURUSD";
+  r.type = type;
+  r.price = price;
+  r.volume = volume;
+  return r;
+}
+
+// The first tick after `after` (up to `until`) for which `hit` holds.
+template <typename Hit>
+Tick FirstTick(const Market& market, int64_t after, int64_t until, Hit hit) {
+  std::vector<Tick> ticks;
+  market.Ticks(Eur(), after + 1, until, kCopyTicksAll, SIZE_MAX, until, &ticks);
+  for (const Tick& t : ticks) {
+    if (hit(t)) return t;
+  }
+  return Tick{};
+}
+
+bool Near(double a, double b) { return std::fabs(a - b) < 1e-6; }
+
+}  // namespace
+
+TEST(paper_engine_market_round_trip_adds_up) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  int64_t t1 = kStart + 5000, t2 = kStart + 600000;
+  TradeResult open = engine.Send(MarketOrder(kOrderBuy, 0.5), t1);
+  CHECK(open.retcode == kRetDone && open.price == market.LastTick(Eur(), t1).ask);
+  Figures f = engine.ComputeFigures(engine.current(), t2);
+  double bid = market.LastTick(Eur(), t2).bid;
+  CHECK(Near(f.profit, (bid - open.price) * 100000 * 0.5));
+  CHECK(Near(f.margin, 0.5 * 100000 * open.price / 100));
+  CHECK(Near(f.equity, f.balance + f.profit) && Near(f.margin_free, f.equity - f.margin));
+  TradeResult close = engine.Send(MarketOrder(kOrderSell, 0.5, open.order), t2);
+  CHECK(close.retcode == kRetDone && close.price == bid);
+  CHECK(engine.current().positions.empty());
+  CHECK(Near(engine.current().balance, 10000 + (bid - open.price) * 100000 * 0.5));
+  CHECK(engine.current().deals.size() == 3 && engine.current().history.size() == 2);
+}
+
+TEST(paper_engine_check_leaves_the_account_alone) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  Figures after;
+  TradeResult r = engine.Check(MarketOrder(kOrderBuy, 1.0), kStart + 1000, &after);
+  CHECK(r.retcode == kRetDone && after.margin > 0);
+  CHECK(engine.current().positions.empty() && engine.current().deals.size() == 1);
+  CHECK(engine.Check(MarketOrder(kOrderBuy, 90.0), kStart + 1000, &after).retcode == kRetNoMoney);
+}
+
+TEST(paper_engine_pending_order_fills_on_the_first_crossing_tick_whatever_the_steps) {
+  Market market(1);
+  int64_t placed = kStart + 1000, end = kStart + 6 * 3600 * 1000;
+  double ask = market.LastTick(Eur(), placed).ask;
+  // A level half way down to the lowest ask of the next six hours.
+  double low = ask;
+  FirstTick(market, placed, end, [&](const Tick& t) { return (low = std::min(low, t.ask)), false; });
+  double price = RoundPrice((ask + low) / 2, 5);
+  CHECK(price < ask);
+  Tick expected = FirstTick(market, placed, end, [&](const Tick& t) { return t.ask <= price; });
+  CHECK(expected.time_msc != 0);
+  for (int steps : {1, 7, 100}) {
+    Engine engine(market, kStart, 70010001);
+    CHECK(engine.Send(PendingOrder(kOrderBuyLimit, price), placed).retcode == kRetPlaced);
+    for (int i = 1; i <= steps; ++i) engine.Update(placed + (end - placed) * i / steps);
+    const Account& a = engine.current();
+    CHECK(a.orders.empty() && a.positions.size() == 1);
+    if (a.positions.size() != 1) continue;
+    CHECK(a.positions[0].time_msc == expected.time_msc && a.positions[0].price_open == expected.ask);
+    CHECK(a.history.back().state == kStateFilled && a.history.back().done_msc == expected.time_msc);
+  }
+}
+
+TEST(paper_engine_stop_limit_then_stop_loss) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  int64_t placed = kStart + 1000, end = kStart + 24 * 3600 * 1000;
+  double ask = market.LastTick(Eur(), placed).ask;
+  // A stop level half way up to the highest ask of the day, the limit just below it.
+  double high = ask;
+  FirstTick(market, placed, end, [&](const Tick& t) { return (high = std::max(high, t.ask)), false; });
+  TradeRequest r = PendingOrder(kOrderBuyStopLimit, RoundPrice((ask + high) / 2, 5));
+  r.stoplimit = RoundPrice(r.price - 0.0002, 5);
+  r.sl = RoundPrice(r.stoplimit - 0.0010, 5);
+  CHECK(r.price > ask);
+  CHECK(engine.Send(r, placed).retcode == kRetPlaced);
+  engine.Update(end);
+  Tick stop = FirstTick(market, placed, end, [&](const Tick& t) { return t.ask >= r.price; });
+  Tick fill = FirstTick(market, stop.time_msc, end, [&](const Tick& t) { return t.ask <= r.stoplimit; });
+  Tick sl = FirstTick(market, fill.time_msc, end, [&](const Tick& t) { return t.bid <= r.sl; });
+  CHECK(stop.time_msc != 0 && fill.time_msc != 0);
+  const Account& a = engine.current();
+  CHECK(a.deals.size() >= 2 && a.deals[1].time_msc == fill.time_msc && a.deals[1].price == fill.ask);
+  if (a.deals.size() < 2) return;
+  if (sl.time_msc != 0) {
+    CHECK(a.positions.empty() && a.deals.size() == 3);
+    CHECK(a.deals[2].reason == kReasonSl && a.deals[2].time_msc == sl.time_msc && a.deals[2].price == sl.bid);
+  } else {
+    CHECK(a.positions.size() == 1);
+  }
+}
+
+TEST(paper_engine_orders_expire_and_are_removed) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  double ask = market.LastTick(Eur(), kStart + 1000).ask;
+  TradeRequest r = PendingOrder(kOrderBuyLimit, RoundPrice(ask * 0.5, 5));
+  r.type_time = kTimeSpecified;
+  r.expiration = kStart / 1000 + 120;
+  TradeResult placed = engine.Send(r, kStart + 1000);
+  CHECK(placed.retcode == kRetPlaced);
+  engine.Update(kStart + 3600 * 1000);
+  CHECK(engine.current().orders.empty());
+  CHECK(engine.current().history.back().state == kStateExpired);
+  CHECK(engine.current().history.back().done_msc == kStart + 120000);
+  r.type_time = kTimeGtc;
+  TradeResult second = engine.Send(r, kStart + 3600 * 1000);
+  TradeRequest remove;
+  remove.action = kActionRemove;
+  remove.order = second.order;
+  CHECK(engine.Send(remove, kStart + 3601 * 1000).retcode == kRetDone);
+  CHECK(engine.current().history.back().state == kStateCanceled);
+  CHECK(engine.Send(remove, kStart + 3602 * 1000).retcode == kRetNotFound);
+}
+
+TEST(paper_engine_close_by_and_conversions) {
+  Market market(1);
+  Engine engine(market, kStart, 70010002);  // the EUR account
+  int64_t t = kStart + 1000;
+  TradeResult buy = engine.Send(MarketOrder(kOrderBuy, 0.3), t);
+  TradeResult sell = engine.Send(MarketOrder(kOrderSell, 0.1), t + 60000);
+  double balance = engine.current().balance;
+  TradeRequest by;
+  by.action = kActionCloseBy;
+  by.position = buy.order;
+  by.position_by = sell.order;
+  CHECK(engine.Send(by, t + 120000).retcode == kRetDone);
+  double usd = (sell.price - buy.price) * 100000 * 0.1;
+  double eur = usd * engine.Conversion("USD", "EUR", t + 120000);
+  CHECK(Near(engine.current().balance - balance, eur));
+  CHECK(engine.current().positions.size() == 1 && Near(engine.current().positions[0].volume, 0.2));
+  Tick eurusd = market.LastTick(Eur(), t);
+  CHECK(Near(engine.Conversion("EUR", "USD", t) * engine.Conversion("USD", "EUR", t), 1.0));
+  CHECK(Near(engine.Conversion("EUR", "USD", t), (eurusd.bid + eurusd.ask) / 2));
+  CHECK(engine.Conversion("GBP", "JPY", t) > 100);  // through USD
+  CHECK(!engine.Authorize(70010001, u"wrong", u"") && engine.current().config->login == 70010002);
+  CHECK(engine.Authorize(70010001, u"paper-demo", kServerName) && engine.current().config->login == 70010001);
+}

@@ -1,0 +1,126 @@
+// The price model: determinism, ticks that make up their minute, aggregates
+// that agree however they are computed, and calendar bar numbering.
+#include <cmath>
+#include <vector>
+
+#include "check.h"
+#include "paper/codes.h"
+#include "paper/market.h"
+
+using namespace brv::paper;
+
+namespace {
+
+const int64_t kDay = 1672617600;  // 2023-01-02 00:00 UTC, a Monday
+
+bool SameTicks(const std::vector<Tick>& a, const std::vector<Tick>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].time_msc != b[i].time_msc || a[i].bid != b[i].bid || a[i].ask != b[i].ask ||
+        a[i].last != b[i].last || a[i].volume != b[i].volume || a[i].flags != b[i].flags) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(paper_model_is_a_function_of_seed_symbol_and_time) {
+  Market a(1), b(1), c(2);
+  const SymbolSpec& eur = Catalogue()[0];
+  std::vector<Tick> ta, tb, tc;
+  for (int64_t m : {kDay / 60, kDay / 60 + 777, int64_t(1262304000 / 60)}) {
+    a.MinuteTicks(eur, m, &ta);
+    b.MinuteTicks(eur, m, &tb);
+    c.MinuteTicks(eur, m, &tc);
+    CHECK(SameTicks(ta, tb));
+    CHECK(!SameTicks(ta, tc));
+  }
+}
+
+TEST(paper_minute_ticks_are_ordered_rounded_and_open_the_minute) {
+  Market market(1);
+  std::vector<Tick> ticks;
+  for (const SymbolSpec& spec : Catalogue()) {
+    double scale = std::pow(10.0, spec.digits);
+    for (int64_t m = kDay / 60; m < kDay / 60 + 120; ++m) {
+      market.MinuteTicks(spec, m, &ticks);
+      CHECK(!ticks.empty() && ticks[0].time_msc == m * 60000);
+      for (size_t i = 0; i < ticks.size(); ++i) {
+        const Tick& t = ticks[i];
+        CHECK(t.time_msc >= m * 60000 && t.time_msc < (m + 1) * 60000);
+        if (i > 0) CHECK(t.time_msc > ticks[i - 1].time_msc);
+        CHECK(t.bid > 0 && t.ask > t.bid);
+        CHECK(std::fabs(t.bid * scale - std::round(t.bid * scale)) < 1e-6);
+        CHECK(t.spread == int32_t(std::lround((t.ask - t.bid) * scale)));
+        CHECK(t.flags != 0);
+        if (t.flags & kTickLast) CHECK(t.volume > 0 && (t.last == t.bid || t.last == t.ask));
+      }
+    }
+  }
+}
+
+TEST(paper_prices_are_continuous_and_stay_plausible_over_years) {
+  Market market(1);
+  std::vector<Tick> ticks, next;
+  for (const SymbolSpec& spec : Catalogue()) {
+    for (int64_t m = kDay / 60; m < kDay / 60 + 240; ++m) {
+      market.MinuteTicks(spec, m, &ticks);
+      market.MinuteTicks(spec, m + 1, &next);
+      double gap = std::fabs(next.front().bid - ticks.back().bid) / ticks.back().bid;
+      CHECK(gap < 20 * spec.daily_vol / std::sqrt(1440.0));
+    }
+    for (int64_t day = 0; day < 15 * 365; day += 7) {
+      double mid = market.AnchorMid(spec, (kHistoryStart / 60) + day * 1440);
+      CHECK(mid > spec.base_price / 4 && mid < spec.base_price * 4);
+    }
+  }
+}
+
+TEST(paper_day_aggregate_equals_its_minutes_and_its_hours) {
+  Market market(3);
+  const SymbolSpec& spec = Catalogue()[10];
+  Aggregate by_minutes, by_hours;
+  std::vector<Tick> ticks;
+  for (int64_t m = 0; m < 1440; ++m) {
+    market.MinuteTicks(spec, kDay / 60 + m, &ticks);
+    for (const Tick& t : ticks) by_minutes.Add(t);
+  }
+  for (int h = 0; h < 24; ++h) by_hours.Merge(market.Range(spec, (kDay + h * 3600) * 1000, (kDay + (h + 1) * 3600) * 1000));
+  Aggregate day = market.Range(spec, kDay * 1000, (kDay + 86400) * 1000);  // the cached path
+  for (const Aggregate* a : {&by_hours, &day}) {
+    CHECK(a->ticks == by_minutes.ticks && a->volume == by_minutes.volume && a->trades == by_minutes.trades);
+    CHECK(a->open == by_minutes.open && a->close == by_minutes.close);
+    CHECK(a->high == by_minutes.high && a->low == by_minutes.low);
+    CHECK(a->ask_high == by_minutes.ask_high && a->spread_min == by_minutes.spread_min);
+    CHECK(a->volume_high == by_minutes.volume_high && a->volume_low == by_minutes.volume_low);
+  }
+}
+
+TEST(paper_bars_are_partial_up_to_now_and_absent_before_history) {
+  Market market(1);
+  const SymbolSpec& spec = Catalogue()[0];
+  int64_t now_ms = (kDay + 3600 + 90) * 1000 + 500;  // 90.5 s into an hour
+  std::vector<Bar> bars;
+  market.Bars(spec, 60, BarIndex(60, kDay), BarIndex(60, kDay) + 5, now_ms, &bars);
+  CHECK(bars.size() == 2 && bars[1].time == kDay + 3600);
+  Aggregate partial = market.Range(spec, (kDay + 3600) * 1000, now_ms + 1);
+  CHECK(bars[1].tick_volume == partial.ticks && bars[1].close == partial.close);
+  CHECK(market.LastTick(spec, now_ms).bid == partial.close);
+  bars.clear();
+  market.Bars(spec, 1440, BarIndex(1440, kHistoryStart) - 3, BarIndex(1440, kHistoryStart), now_ms, &bars);
+  CHECK(bars.size() == 1 && bars[0].time == kHistoryStart);
+}
+
+TEST(paper_calendar_bars) {
+  // 2024-02-15 12:00 UTC lies in the week of Monday 2024-02-12 and in February.
+  int64_t t = 1707998400;
+  CHECK(BarStart(kTimeframeW1, BarIndex(kTimeframeW1, t)) == 1707696000);
+  CHECK(BarStart(kTimeframeMN1, BarIndex(kTimeframeMN1, t)) == 1706745600);      // 2024-02-01
+  CHECK(BarStart(kTimeframeMN1, BarIndex(kTimeframeMN1, t) + 1) == 1709251200);  // 2024-03-01
+  CHECK(BarStart(kTimeframeMN1, BarIndex(kTimeframeMN1, t) - 2) == 1701388800);  // 2023-12-01
+  CHECK(BarStart(240, BarIndex(240, t)) == t);
+  CHECK(BarIndex(60, -1) == -1 && FloorDiv(-1, 60) == -1);
+  CHECK(ValidTimeframe(43200) && !ValidTimeframe(7) && !ValidTimeframe(0));
+}
