@@ -60,12 +60,38 @@ PyObject* AuthorizationFailed(int32_t result) {
   return ReportCodeFalse(result);
 }
 
+// The keywords initialize and login share, in the order they are read; they
+// replace positional values. False with the last error set on the first
+// invalid one.
+bool ReadAccountKeywords(PyObject* kwargs, uint64_t* login, NameText* server, NameText* password,
+                         uint32_t* timeout) {
+  PyObject* value;
+  if ((value = Keyword(kwargs, "login")) && !ConvertU64(value, login)) {
+    SetError(kInvalidParams, "Invalid \"login\" argument");
+    return false;
+  }
+  if ((value = Keyword(kwargs, "server")) && !ConvertText(value, server)) {
+    SetError(kInvalidParams, "Invalid \"server\" argument");
+    return false;
+  }
+  if ((value = Keyword(kwargs, "password")) && !ConvertText(value, password)) {
+    SetError(kInvalidParams, "Invalid \"password\" argument");
+    return false;
+  }
+  if ((value = Keyword(kwargs, "timeout")) && !ConvertU32(value, timeout)) {
+    SetError(kInvalidParams, "Invalid \"timeout\" argument");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 }  // namespace brv::session
 
 namespace brv::api {
 
 using session::AuthorizationFailed;
+using session::ReadAccountKeywords;
 
 // Far more than any version text; a longer one is refused unread.
 constexpr uint32_t kMaxVersionUnits = 1u << 16;
@@ -89,30 +115,14 @@ PyObject* initialize(PyObject*, PyObject* args, PyObject* kwargs) {
     SetError(kInvalidParams, "Invalid 1st unnamed argument");
     Py_RETURN_FALSE;
   }
-  if (kwargs != nullptr) {
-    PyObject* value;
-    if ((value = Keyword(kwargs, "login")) && !ConvertU64(value, &login)) {
-      SetError(kInvalidParams, "Invalid \"login\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "server")) && !ConvertText(value, &server)) {
-      SetError(kInvalidParams, "Invalid \"server\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "password")) && !ConvertText(value, &password)) {
-      SetError(kInvalidParams, "Invalid \"password\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "timeout")) && !ConvertU32(value, &timeout)) {
-      SetError(kInvalidParams, "Invalid \"timeout\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "path")) && !ConvertText(value, &path)) {
-      SetError(kInvalidParams, "Invalid \"path\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "portable"))) portable = ConvertFlag(value, true);
+  if (!ReadAccountKeywords(kwargs, &login, &server, &password, &timeout)) Py_RETURN_FALSE;
+  PyObject* value = Keyword(kwargs, "path");
+  if (value != nullptr && !ConvertText(value, &path)) {
+    SetError(kInvalidParams, "Invalid \"path\" argument");
+    Py_RETURN_FALSE;
   }
+  // The portable mode applies when the terminal is started from this path.
+  if ((value = Keyword(kwargs, "portable")) != nullptr) portable = ConvertFlag(value, true);
 
   std::u16string path_text(path.units, path.Length());
   if (!link::g_client.Initialize(path_text, portable)) return ReportCodeFalse(kIpcInitializeFailed);
@@ -159,25 +169,7 @@ PyObject* login(PyObject*, PyObject* args, PyObject* kwargs) {
     SetError(kInvalidParams, "Invalid 3rd unnamed argument");
     Py_RETURN_FALSE;
   }
-  if (kwargs != nullptr) {
-    PyObject* value;
-    if ((value = Keyword(kwargs, "login")) && !ConvertU64(value, &login)) {
-      SetError(kInvalidParams, "Invalid \"login\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "server")) && !ConvertText(value, &server)) {
-      SetError(kInvalidParams, "Invalid \"server\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "password")) && !ConvertText(value, &password)) {
-      SetError(kInvalidParams, "Invalid \"password\" argument");
-      Py_RETURN_FALSE;
-    }
-    if ((value = Keyword(kwargs, "timeout")) && !ConvertU32(value, &timeout)) {
-      SetError(kInvalidParams, "Invalid \"timeout\" argument");
-      Py_RETURN_FALSE;
-    }
-  }
+  if (!ReadAccountKeywords(kwargs, &login, &server, &password, &timeout)) Py_RETURN_FALSE;
   if (login == 0) {
     SetError(kInvalidParams, "Invalid \"login\" argument");
     Py_RETURN_FALSE;
