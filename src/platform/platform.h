@@ -59,19 +59,20 @@ struct DirEntry {
 // Lists a folder's entries in a stable order (sorted by name).
 bool ListDirectory(const std::u16string& folder, std::vector<DirEntry>* entries);
 bool PathExists(const std::u16string& path);
-// Last-write time of an existing path as an unsigned count (only the order
-// of two values matters).
+// Last-write time of an existing path as an unsigned count of 100 ns since
+// 1601-01-01 UTC (only the order of two values matters).
 bool LastWriteTime(const std::u16string& path, uint64_t* time);
 // Reads up to `limit` bytes from the start of a file. False when the file
 // cannot be opened; `read_ok` tells whether the read itself succeeded.
 bool ReadFileHead(const std::u16string& path, size_t limit, std::string* bytes, bool* read_ok);
 
 // ---- processes -----------------------------------------------------------
-// Executable path of the process that started this one, unresolved; empty
+// Resolved executable path of the process that started this one; empty
 // when it cannot be found.
 std::u16string ParentProcessPath();
-// Starts `path` detached, without standard streams, with "/portable" as its
-// only argument when `portable` is set.
+// Starts `path` detached (own session, standard streams on the null device,
+// reaped at once so that no zombie is left), with "/portable" as its only
+// argument when `portable` is set. False when the executable cannot be run.
 bool StartProcess(const std::u16string& path, bool portable);
 // Sleeps; returns false when a signal handler asked the wait to stop.
 bool SleepMs(uint32_t ms);

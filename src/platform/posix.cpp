@@ -14,6 +14,9 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <libproc.h>
+#endif
 
 #include <algorithm>
 #include <climits>
@@ -239,7 +242,12 @@ bool LastWriteTime(const std::u16string& path, uint64_t* time) {
 #else
   const timespec& t = st.st_mtim;
 #endif
-  *time = uint64_t(t.tv_sec) * 1000000000ull + uint64_t(t.tv_nsec);
+  // Counted like Windows file times: 100-nanosecond steps since
+  // 1601-01-01 UTC, so that times before 1970 still order correctly (earlier
+  // than 1601 counts as 0).
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  int64_t seconds = int64_t(t.tv_sec) + kSecondsFrom1601To1970;
+  *time = seconds < 0 ? 0 : uint64_t(seconds) * 10000000u + uint64_t(t.tv_nsec) / 100u;
   return true;
 }
 
@@ -274,9 +282,17 @@ bool ReadFileHead(const std::u16string& path, size_t limit, std::string* bytes, 
 std::u16string ParentProcessPath() {
   pid_t parent = getppid();
   if (parent <= 0) return std::u16string();
+#ifdef __APPLE__
+  char exe[PROC_PIDPATHINFO_MAXSIZE];
+  if (proc_pidpath(parent, exe, sizeof(exe)) <= 0) return std::u16string();
+#else
+  // The link names the file the process was started from; a deleted or
+  // unreadable one gives no path.
   std::string link = "/proc/" + std::to_string(parent) + "/exe";
+  const char* exe = link.c_str();
+#endif
   char resolved[PATH_MAX];
-  if (realpath(link.c_str(), resolved) == nullptr) return std::u16string();
+  if (realpath(exe, resolved) == nullptr) return std::u16string();
   return FromUtf8(resolved);
 }
 

@@ -1,0 +1,485 @@
+"""Finding a terminal under the data root and starting it.
+
+Every test builds real data folders under its own data root
+(`$XDG_DATA_HOME/Halcyra/Terminal/`).  Which installation discovery picked is
+read from the failure it ends with: a `terminal64.exe` that is a plain,
+non-executable file cannot be started, so `initialize()` fails at once with
+"Process create failed '<chosen path>'".  Launching is tested with a
+`terminal64.exe` that is an executable script serving the fake terminal on the
+socket named from its own path; it records how it was started.
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+import borvane as brv
+from fake_terminal import FakeTerminal, socket_path
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+S = 1_000_000_000             # file times are in nanoseconds
+T0 = 1_600_000_000 * S        # 2020-09-13
+
+NOT_FOUND = (-10003, "IPC initialize failed, Borvane x64 not found")
+
+
+def create_failed(path):
+    return (-10003, "IPC initialize failed, Process create failed '%s'" % path)
+
+
+def touch(path, ns=None):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb"):
+        pass
+    if ns is not None:
+        os.utime(path, ns=(ns, ns))
+
+
+def origin_bytes(folder):
+    return b"\xff\xfe" + str(folder).encode("utf-16-le")
+
+
+# A started terminal: records how it was started, then serves the socket
+# named from its own path until it is killed (or, as a safety net, for two
+# minutes).  The record is written before the socket exists, so it is there
+# once `initialize()` has connected.
+TERMINAL_SCRIPT = """#!{python}
+import json, os, sys, threading
+sys.path.insert(0, {tests!r})
+from fake_terminal import _Server, socket_path
+
+exe = sys.argv[0]
+record = dict(
+    pid=os.getpid(), exe=exe, args=sys.argv[1:], sid=os.getsid(0), cwd=os.getcwd(),
+    fds=sorted(int(fd) for fd in os.listdir("/proc/self/fd")),
+    std=[os.readlink("/proc/self/fd/%d" % fd) for fd in range(3)],
+)
+with open(exe + ".tmp", "w") as f:
+    json.dump(record, f)
+os.rename(exe + ".tmp", exe + ".started")
+threading.Timer(120, os._exit, (0,)).start()
+_Server(socket_path(exe)).accept_loop()
+"""
+
+
+class DataRoot:
+    """The data root of one test and the installations it refers to."""
+
+    def __init__(self, base):
+        self.base = base
+        self.home = base / "data"
+        self.root = self.home / "Halcyra" / "Terminal"
+        self.scripts = []
+
+    def install(self, name, kind="plain"):
+        """An installation folder with a `terminal64.exe` of `kind`:
+        "plain" (cannot be started), "script" (a started terminal), None."""
+        folder = self.base / "inst" / name
+        folder.mkdir(parents=True, exist_ok=True)
+        exe = folder / "terminal64.exe"
+        if kind == "plain":
+            exe.write_bytes(b"not a terminal\n")
+            exe.chmod(0o644)
+        elif kind == "script":
+            exe.write_text(TERMINAL_SCRIPT.format(python=sys.executable, tests=TESTS))
+            exe.chmod(0o755)
+            self.scripts.append(str(exe))
+        return str(folder)
+
+    def folder(self, name, *, install=None, kind="plain", origin=None, norrik=True,
+               portable=None, accounts=None, ini=None):
+        """A data folder `name`; returns the executable path it names.
+
+        install: installation folder (default: a new one named after the
+        folder, holding a `terminal64.exe` of `kind`); origin: raw bytes of
+        `origin.txt` (default: the install folder with the mark; False: no
+        file); norrik: "dir", "file" or False; portable, accounts, ini: the
+        time of `portable.txt`, `config/accounts.dat`, `config/terminal.ini`
+        (None: no such file).
+        """
+        data = self.root / name
+        data.mkdir(parents=True)
+        if install is None:
+            install = self.install(name, kind)
+        if norrik == "file":
+            touch(str(data / "Norrik"))
+        elif norrik:
+            (data / "Norrik").mkdir()
+        for file, ns in (("portable.txt", portable), ("config/accounts.dat", accounts),
+                         ("config/terminal.ini", ini)):
+            if ns is not None:
+                touch(str(data / file), ns)
+        if origin is None:
+            origin = origin_bytes(install)
+        if origin is not False:
+            (data / "origin.txt").write_bytes(origin)
+        return os.path.join(install, "terminal64.exe")
+
+    def started(self, exe, timeout=5.0):
+        """The record of the terminal started from `exe`."""
+        path = exe + ".started"
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(path):
+            assert time.monotonic() < deadline, "terminal %s did not start" % exe
+            time.sleep(0.02)
+        with open(path) as f:
+            return json.load(f)
+
+    def stop_started(self):
+        for exe in self.scripts:
+            try:
+                with open(exe + ".started") as f:
+                    pid = json.load(f)["pid"]
+            except (OSError, ValueError):
+                continue
+            kill_detached(pid)
+            for path in (socket_path(exe), exe + ".started"):
+                try:
+                    os.unlink(path)
+                except FileNotFoundError:
+                    pass
+
+
+def proc_stat(pid):
+    """(state, ppid, session) of a process, or None when it is gone."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except (FileNotFoundError, ProcessLookupError):
+        return None
+    return fields[0], int(fields[1]), int(fields[3])
+
+
+def kill_detached(pid):
+    """Kill a process that is not our child and wait until it has ended."""
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
+        st = proc_stat(pid)
+        if st is None or st[0] in "ZX":
+            return
+        time.sleep(0.01)
+
+
+def zombie_children():
+    me = os.getpid()
+    zombies = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            st = proc_stat(int(entry))
+            if st is not None and st[1] == me and st[0] == "Z":
+                zombies.append(int(entry))
+    return zombies
+
+
+@pytest.fixture
+def data(tmp_path, monkeypatch):
+    root = DataRoot(tmp_path)
+    monkeypatch.setenv("XDG_DATA_HOME", str(root.home))
+    yield root
+    brv.shutdown()
+    root.stop_started()
+
+
+def chosen(data):
+    """Runs discovery with plain executables; the path it tried to start."""
+    assert brv.initialize() is False
+    code, message = brv.last_error()
+    prefix = "IPC initialize failed, Process create failed '"
+    assert code == -10003 and message.startswith(prefix) and message.endswith("'"), message
+    return message[len(prefix):-1]
+
+
+# ---------------------------------------------------------------- data root
+
+@pytest.mark.parametrize("layout", ["no data home", "no root", "root is a file", "empty root",
+                                    "only files and dot folders"])
+def test_nothing_to_find(data, layout):
+    if layout == "no root":
+        data.home.mkdir()
+    elif layout == "root is a file":
+        touch(str(data.root))
+    elif layout == "empty root":
+        data.root.mkdir(parents=True)
+    elif layout == "only files and dot folders":
+        data.folder(".hidden")  # would qualify but for its name
+        touch(str(data.root / "origin.txt"))
+        touch(str(data.root / "plain-file"))
+    assert brv.initialize() is False
+    assert brv.last_error() == NOT_FOUND
+
+
+@pytest.mark.parametrize("xdg", [None, "", "relative/share"])
+def test_data_root_under_home_without_a_usable_xdg_data_home(data, monkeypatch, tmp_path, xdg):
+    home = tmp_path / "home"
+    monkeypatch.setenv("HOME", str(home))
+    if xdg is None:
+        monkeypatch.delenv("XDG_DATA_HOME")
+    else:
+        monkeypatch.setenv("XDG_DATA_HOME", xdg)
+    data.root = home / ".local" / "share" / "Halcyra" / "Terminal"
+    exe = data.folder("a")
+    assert chosen(data) == exe
+
+
+@pytest.mark.parametrize("home", [None, ""])
+def test_no_data_folder_at_all_fails_without_a_message(data, monkeypatch, home):
+    data.folder("a")
+    monkeypatch.delenv("XDG_DATA_HOME")
+    if home is None:
+        monkeypatch.delenv("HOME")
+    else:
+        monkeypatch.setenv("HOME", home)
+    assert brv.initialize() is False
+    assert brv.last_error() == (-10003, "IPC initialize failed, ")
+
+
+# ---------------------------------------------------------------- qualifying
+
+@pytest.mark.parametrize("norrik, portable, qualifies", [
+    ("dir", None, True),
+    ("file", None, True),       # any kind of entry will do
+    (False, T0, True),          # a portable installation needs no Norrik
+    (False, None, False),
+])
+def test_norrik_or_portable_qualifies(data, norrik, portable, qualifies):
+    exe = data.folder("a", norrik=norrik, portable=portable)
+    if qualifies:
+        assert chosen(data) == exe
+    else:
+        assert brv.initialize() is False
+        assert brv.last_error() == NOT_FOUND
+
+
+def inst_path(data, name="a"):
+    return os.path.join(str(data.base), "inst", name)
+
+
+@pytest.mark.parametrize("case", [
+    "valid", "odd last byte", "ends at a NUL",
+    "no mark", "big-endian mark", "8-bit", "line end kept", "no executable",
+    "no origin.txt", "origin.txt is a folder",
+])
+def test_origin_txt(data, case):
+    # "b" is newer than "a": it wins exactly when its origin.txt names its
+    # executable; a rejected "b" must not displace "a".
+    older = data.folder("a", accounts=T0)
+    folder = inst_path(data, "b")
+    data.install("b")
+    units = folder.encode("utf-16-le")
+    origin, found = {
+        "valid": (b"\xff\xfe" + units, True),
+        "odd last byte": (b"\xff\xfe" + units + b"x", True),
+        "ends at a NUL": (b"\xff\xfe" + units + b"\0\0/x\0", True),
+        "no mark": (units, False),
+        "big-endian mark": (b"\xfe\xff" + folder.encode("utf-16-be"), False),
+        "8-bit": (folder.encode(), False),
+        "line end kept": (b"\xff\xfe" + (folder + "\r\n").encode("utf-16-le"), False),
+        "no executable": (b"\xff\xfe" + (folder + "/x").encode("utf-16-le"), False),
+        "no origin.txt": (False, False),
+        "origin.txt is a folder": (False, False),
+    }[case]
+    data.folder("b", install=folder, origin=origin, accounts=T0 + S)
+    if case == "origin.txt is a folder":
+        (data.root / "b" / "origin.txt").mkdir()
+    assert chosen(data) == (os.path.join(folder, "terminal64.exe") if found else older)
+
+
+@pytest.mark.parametrize("name, found", [("ab", False), ("abc", True)])
+def test_origin_txt_of_fewer_than_8_bytes_names_nothing(data, monkeypatch, tmp_path, name, found):
+    # A relative installation folder resolves against the current folder,
+    # which makes a two-unit path (6 bytes with the mark) possible.
+    monkeypatch.chdir(tmp_path)
+    touch(str(tmp_path / name / "terminal64.exe"))
+    data.folder("a", install=name, origin=b"\xff\xfe" + name.encode("utf-16-le"))
+    if found:
+        assert chosen(data) == name + "/terminal64.exe"
+    else:
+        assert brv.initialize() is False
+        assert brv.last_error() == NOT_FOUND
+
+
+def test_origin_txt_read_limit_and_executable_path_bound(data, tmp_path):
+    # An installation folder of 258 units fills the 518 bytes that are read;
+    # the executable path formed from it is cut to 260 units: "<folder>/t".
+    folder = str(tmp_path / "x")
+    while len(folder) < 258:
+        folder += "/" + "d" * min(100, 257 - len(folder))
+    assert len(folder) == 258
+    os.makedirs(folder)
+    touch(folder + "/terminal64.exe")
+    touch(folder + "/t")
+    os.makedirs(folder + "QQ")
+    touch(folder + "QQ/t")
+    data.folder("a", install=folder, origin=origin_bytes(folder + "QQ"))
+    assert chosen(data) == folder + "/t"
+
+
+def test_skipped_folders_leave_no_message_behind(data, tmp_path):
+    data.folder("a", norrik=False)      # no Norrik
+    data.folder("b", origin=False)      # no origin.txt
+    exe = data.folder("c", accounts=T0)
+    data.folder("d", norrik=False)
+    with FakeTerminal(exe):
+        assert brv.initialize() is True
+        assert brv.last_error() == (1, "Success")
+
+
+# ---------------------------------------------------------------- times
+
+@pytest.mark.parametrize("a, b, winner", [
+    # (accounts.dat, terminal.ini) of the data folders a and b
+    ((T0 + 2 * S, None), (T0 + S, None), "a"),
+    ((T0 + S, None), (T0 + 2 * S, None), "b"),
+    ((None, T0 + S), (None, T0 + 2 * S), "b"),
+    ((None, T0 + 2 * S), (None, T0 + S), "a"),
+    ((T0 + 3 * S, T0 + S), (T0 + 2 * S, T0 + 2 * S), "a"),   # the later of the two counts
+    ((T0 + S, T0 + 3 * S), (T0 + 2 * S, T0 + 2 * S), "a"),
+    ((T0 + 2 * S, T0 + 2 * S), (T0 + S, T0 + 3 * S), "b"),
+    ((None, None), (T0 + S, None), "b"),         # no file: time 0, still a candidate
+    ((None, None), (None, None), "a"),           # equal times: the first listed
+    ((T0 + S, None), (None, T0 + S), "a"),
+    ((T0 + S, T0 + S), (T0 + S, T0 + S), "a"),
+    ((T0, None), (T0 + 100, None), "b"),         # 100 ns apart
+    ((-300_000_000 * S, None), (300_000_000 * S, None), "b"),  # 1960 against 1979
+    ((300_000_000 * S, None), (-300_000_000 * S, None), "a"),
+])
+def test_the_latest_folder_wins(data, a, b, winner):
+    exes = {name: data.folder(name, accounts=acc, ini=ini) for name, (acc, ini) in (("a", a), ("b", b))}
+    assert chosen(data) == exes[winner]
+
+
+@pytest.mark.parametrize("portable, config, other, winner", [
+    (T0 + S, T0 + 9 * S, T0 + 2 * S, "other"),   # a portable folder's config files do not count
+    (T0 + 3 * S, None, T0 + 2 * S, "port"),
+    (T0 + 2 * S, None, T0 + 2 * S, "other"),     # a tie: "other" is listed first
+])
+def test_portable_folder_time(data, portable, config, other, winner):
+    exes = {
+        "port": data.folder("port", portable=portable, accounts=config, ini=config),
+        "other": data.folder("other", accounts=other),
+    }
+    assert chosen(data) == exes[winner]
+
+
+@pytest.mark.parametrize("count", [12, 40])
+def test_ties_go_to_the_first_name_whatever_the_directory_order(data, count):
+    # The names are created in scrambled order; the file system lists them
+    # in an order of its own, which must not decide.
+    names = ["f%03d" % ((i * 7919) % 1000) for i in range(count)]
+    exes = {name: data.folder(name, accounts=T0) for name in names}
+    assert chosen(data) == exes[min(names)]
+    assert chosen(data) == exes[min(names)]
+
+
+# ---------------------------------------------------------------- parent process
+
+LAUNCHER = "import subprocess, sys; sys.exit(subprocess.call(sys.argv[1:]))"
+CLIENT = ("import json, borvane\n"
+          "ok = borvane.initialize()\n"
+          "print(json.dumps([ok, list(borvane.last_error())]))\n")
+
+
+@pytest.mark.parametrize("how", ["copy", "link"])
+@pytest.mark.parametrize("parent_name, other_name", [("a", "b"), ("b", "a")])
+def test_parent_process_terminal_wins_over_a_newer_one(data, tmp_path, how, parent_name, other_name):
+    # The "terminal" that starts the Python process is a Python interpreter
+    # placed as terminal64.exe (a copy, or a link that resolves to it); its
+    # data folder is older than the other one.
+    folder = data.install(parent_name, kind=None)
+    exe = os.path.join(folder, "terminal64.exe")
+    interpreter = os.path.realpath(sys.executable)
+    if how == "copy":
+        shutil.copy2(interpreter, exe)
+    else:
+        os.symlink(interpreter, exe)
+    data.folder(parent_name, install=folder, accounts=T0 + S)
+    other = data.folder(other_name, accounts=T0 + 2 * S)
+
+    pkg = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
+    env = dict(os.environ, PYTHONPATH=pkg)
+    with FakeTerminal(exe) as fake:
+        out = subprocess.run([exe, "-c", LAUNCHER, sys.executable, "-c", CLIENT], env=env,
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        assert out.returncode == 0, out.stderr
+        ok, error = json.loads(out.stdout)
+        assert error != list(create_failed(other))
+        assert (ok, error) == (True, [1, "Success"])
+        assert fake.commands()[:1] == [4]
+
+
+# ---------------------------------------------------------------- launch
+
+def test_initialize_finds_starts_and_connects(data):
+    exe = data.folder("a", kind="script", accounts=T0)
+    assert brv.initialize() is True, brv.last_error()
+    assert brv.last_error() == (1, "Success")
+    assert brv.version()[1] == 4410  # the pipe is the started terminal's
+    rec = data.started(exe)
+    assert rec["args"] == []
+    # Detached: its own session, not our child, no standard streams, none of
+    # our descriptors; started in our current folder.
+    st = proc_stat(rec["pid"])
+    assert st is not None and st[1] != os.getpid()
+    assert rec["sid"] != os.getsid(0)
+    assert rec["std"] == ["/dev/null"] * 3
+    assert len(rec["fds"]) <= 4  # 0, 1, 2 and the listing's own
+    assert rec["cwd"] == os.getcwd()
+    assert zombie_children() == []
+
+
+@pytest.mark.parametrize("explicit, folder_portable, keyword, args", [
+    (False, False, False, []),
+    (False, True, False, ["/portable"]),
+    (False, False, True, []),               # the keyword applies to an explicit path only
+    (False, True, True, ["/portable"]),
+    (True, False, True, ["/portable"]),
+    (True, True, False, []),                # an explicit path ignores portable.txt
+])
+def test_portable_argument(data, explicit, folder_portable, keyword, args):
+    exe = data.folder("a", kind="script", portable=T0 if folder_portable else None)
+    call = (exe,) if explicit else ()
+    assert brv.initialize(*call, portable=keyword) is True, brv.last_error()
+    assert data.started(exe)["args"] == args
+    assert zombie_children() == []
+
+
+def test_start_uses_the_path_as_found(data, tmp_path):
+    # The executable is started (and reported) by the path origin.txt gives,
+    # here through a link; the pipe is named from the file it resolves to.
+    folder = data.install("real", kind="script")
+    link = str(tmp_path / "link")
+    os.symlink(folder, link)
+    exe = data.folder("a", install=link)
+    assert brv.initialize() is True, brv.last_error()
+    assert data.started(exe)["exe"] == exe
+
+    brv.shutdown()
+    data.stop_started()
+    os.chmod(os.path.join(folder, "terminal64.exe"), 0o644)
+    assert brv.initialize() is False
+    assert brv.last_error() == create_failed(exe)
+
+
+def test_a_running_terminal_is_not_started_again(data):
+    exe = data.folder("a")  # cannot be started
+    with FakeTerminal(exe) as fake:
+        assert brv.initialize() is True, brv.last_error()
+        assert fake.commands()[:1] == [4]
+
+
+def test_explicit_path_that_fails_does_not_discover(data, missing_exe):
+    exe = data.folder("a")
+    with FakeTerminal(exe) as fake:
+        assert brv.initialize(missing_exe) is False
+        assert brv.last_error() == create_failed(missing_exe)
+        assert fake.connections() == []
