@@ -121,13 +121,14 @@ def main():
     if not brv.initialize(path=path):
         return fail("initialize")
     try:
-        return run()
+        code = run()
     finally:
         brv.shutdown()
-        print()
-        print("Disconnected.")
         if not was_running:
             paper.stop(path)  # leave the machine as we found it
+    print()
+    print("Disconnected.")
+    return code
 
 
 if __name__ == "__main__":

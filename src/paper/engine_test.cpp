@@ -83,16 +83,22 @@ TEST(paper_engine_pending_order_fills_on_the_first_crossing_tick_whatever_the_st
   Market market(1);
   int64_t placed = kStart + 1000, end = kStart + 6 * 3600 * 1000;
   double ask = market.LastTick(Eur(), placed).ask;
-  // A level half way down to the lowest ask of the next six hours.
-  double low = ask;
-  FirstTick(market, placed, end, [&](const Tick& t) { return (low = std::min(low, t.ask)), false; });
-  double price = RoundPrice((ask + low) / 2, 5);
-  CHECK(price < ask);
-  Tick expected = FirstTick(market, placed, end, [&](const Tick& t) { return t.ask <= price; });
+  // A level half way to the farther extreme of the next six hours: a buy
+  // limit below the market or a buy stop above it.
+  double low = ask, high = ask;
+  FirstTick(market, placed, end, [&](const Tick& t) {
+    low = std::min(low, t.ask);
+    high = std::max(high, t.ask);
+    return false;
+  });
+  bool limit = ask - low > high - ask;
+  double price = RoundPrice(limit ? (ask + low) / 2 : (ask + high) / 2, 5);
+  CHECK(price != ask);
+  Tick expected = FirstTick(market, placed, end, [&](const Tick& t) { return limit ? t.ask <= price : t.ask >= price; });
   CHECK(expected.time_msc != 0);
   for (int steps : {1, 7, 100}) {
     Engine engine(market, kStart, 70010001);
-    CHECK(engine.Send(PendingOrder(kOrderBuyLimit, price), placed).retcode == kRetPlaced);
+    CHECK(engine.Send(PendingOrder(limit ? kOrderBuyLimit : kOrderBuyStop, price), placed).retcode == kRetPlaced);
     for (int i = 1; i <= steps; ++i) engine.Update(placed + (end - placed) * i / steps);
     const Account& a = engine.current();
     CHECK(a.orders.empty() && a.positions.size() == 1);

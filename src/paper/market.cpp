@@ -54,16 +54,19 @@ uint64_t Mix(uint64_t x) {
 }
 
 uint64_t Hash(uint64_t a, uint64_t b, uint64_t c, uint64_t d = 0) {
-  return Mix(a ^ Mix(b ^ Mix(c ^ Mix(d))));
+  return Mix(a ^ Mix(b * 0xD6E8FEB86659FD93ull ^ c * 0x9E3779B97F4A7C15ull ^ d * 0xC2B2AE3D27D4EB4Full));
 }
 
 double Unit(uint64_t h) { return double(h >> 11) * 0x1.0p-53; }   // [0, 1)
 double Signed(uint64_t h) { return 2.0 * Unit(h) - 1.0; }          // [-1, 1)
+// A standard normal deviate, near enough: the sum of four 16-bit uniforms
+// of one hash (Irwin-Hall), centred and scaled to unit variance.
 double Normal(uint64_t h) {
-  double u1 = (double(h >> 11) + 0.5) * 0x1.0p-53;
-  double u2 = Unit(Mix(h));
-  return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+  double sum = double(h & 0xFFFF) + double((h >> 16) & 0xFFFF) + double((h >> 32) & 0xFFFF) + double(h >> 48);
+  return (sum / 65536.0 - 2.0) * 1.7320508075688772;
 }
+
+const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 
 // Relative activity by hour of day (UTC): Asian, European and American
 // sessions add up; the quiet hours after the American close stay low.
@@ -78,23 +81,35 @@ double SessionFactor(int hour) {
 constexpr int kScales = 11;  // 4^0 .. 4^10 minutes (about two years)
 
 double AnchorLog(uint64_t seed, const SymbolSpec& spec, int64_t minute) {
-  double sigma = spec.daily_vol / std::sqrt(1440.0);
+  // The last anchor computed in this thread: consecutive minutes share one.
+  thread_local uint64_t cached_seed = 0;
+  thread_local int64_t cached_minute = 0;
+  thread_local double cached = 0;
+  if (cached_seed == seed && cached_minute == minute && seed != 0) return cached;
+  const double sigma = spec.daily_vol / 37.94733192202055;  // per minute: sqrt(1440)
   double total = 0;
   for (int k = 0; k < kScales; ++k) {
-    int64_t len = int64_t(1) << (2 * k);
-    int64_t j = FloorDiv(minute, len);
-    double f = double(minute - j * len) / double(len);
-    double s = f * f * (3.0 - 2.0 * f);
+    int shift = 2 * k;
+    int64_t j = minute >> shift;  // floor division by 4^k
+    int64_t rest = minute - (j << shift);
     double g0 = Signed(Hash(seed, 100 + k, uint64_t(j)));
-    double g1 = f == 0 ? g0 : Signed(Hash(seed, 100 + k, uint64_t(j + 1)));
-    total += 0.6 * sigma * std::sqrt(double(len)) * (g0 + (g1 - g0) * s);
+    double g = g0;
+    if (rest != 0) {
+      double f = double(rest) / double(int64_t(1) << shift);
+      double s = f * f * (3.0 - 2.0 * f);
+      g += (Signed(Hash(seed, 100 + k, uint64_t(j + 1))) - g0) * s;
+    }
+    total += 0.6 * sigma * double(int64_t(1) << k) * g;  // amplitude grows with sqrt(4^k) = 2^k
   }
+  cached_seed = seed;
+  cached_minute = minute;
+  cached = total;
   return total;
 }
 
 }  // namespace
 
-double SymbolSpec::point() const { return std::pow(10.0, -digits); }
+double SymbolSpec::point() const { return 1.0 / kPow10[digits]; }
 
 const std::vector<SymbolSpec>& Catalogue() { return kCatalogue; }
 
@@ -112,7 +127,7 @@ const SymbolSpec* FindSymbol(const std::u16string& name) {
 }
 
 double RoundPrice(double price, int digits) {
-  double scale = std::pow(10.0, digits);
+  double scale = digits >= 0 && digits <= 8 ? kPow10[digits] : std::pow(10.0, digits);
   return std::round(price * scale) / scale;
 }
 
@@ -266,7 +281,7 @@ void Market::MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tic
 
   const double a = AnchorLog(seed, spec, minute);
   const double b = AnchorLog(seed, spec, minute + 1);
-  const double sigma = spec.daily_vol / std::sqrt(1440.0) * 0.5;
+  const double sigma = spec.daily_vol / 37.94733192202055 * 0.5;
   // A Brownian bridge from a to b over the minute, sampled at the offsets.
   double walk[256];
   walk[0] = 0;
@@ -277,7 +292,7 @@ void Market::MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tic
   double end = walk[n - 1] + Normal(Hash(seed, m, 3, uint64_t(n))) * sigma *
                                  std::sqrt(double(60000 - offsets[n - 1]) / 60000.0);
 
-  const double point = spec.point();
+  const double scale = kPow10[spec.digits];
   double prev_bid = 0, prev_ask = 0, prev_last = 0;
   for (int i = 0; i < n; ++i) {
     double f = offsets[i] / 60000.0;
@@ -287,8 +302,10 @@ void Market::MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tic
     Tick t;
     t.time_msc = minute * 60000 + offsets[i];
     t.spread = spread;
-    t.bid = RoundPrice(mid - spread * point / 2.0, spec.digits);
-    t.ask = RoundPrice(t.bid + spread * point, spec.digits);
+    // Bid and ask in whole points, then as prices of the symbol's digits.
+    double bid_points = std::round(mid * scale - spread / 2.0);
+    t.bid = bid_points / scale;
+    t.ask = (bid_points + spread) / scale;
     t.flags = 0;
     if (i == 0 || t.bid != prev_bid) t.flags |= kTickBid;
     if (i == 0 || t.ask != prev_ask) t.flags |= kTickAsk;
