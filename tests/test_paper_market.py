@@ -21,6 +21,14 @@ def connected(started):
     brv.shutdown()
 
 
+def clear_of_hour_boundary(symbol="EURUSD"):
+    """Waits, if need be, so that the next hour does not start within the test."""
+    import time
+
+    while brv.symbol_info_tick(symbol).time % 3600 > 3590:
+        time.sleep(0.5)
+
+
 def assert_aggregate(bar, parts):
     assert len(parts) > 0
     assert parts["open"][0] == bar["open"]
@@ -62,6 +70,7 @@ def test_minute_bars_are_the_ticks(connected):
 
 
 def test_current_bar_is_position_zero_and_holds_the_last_tick(connected):
+    clear_of_hour_boundary()
     before = brv.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 0, 1)[0]
     tick = brv.symbol_info_tick("EURUSD")
     after = brv.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 0, 1)[0]
@@ -73,6 +82,7 @@ def test_current_bar_is_position_zero_and_holds_the_last_tick(connected):
 
 
 def test_copy_rates_from_and_range_semantics(connected):
+    clear_of_hour_boundary()
     now = brv.symbol_info_tick("EURUSD").time
     anchor = now // 3600 * 3600 - 10 * 3600
     bars = brv.copy_rates_from("EURUSD", paper.TIMEFRAME_H1, anchor + 1800, 5)
