@@ -91,7 +91,7 @@ double AnchorLog(uint64_t seed, const SymbolSpec& spec, int64_t minute) {
   for (int k = 0; k < kScales; ++k) {
     int shift = 2 * k;
     int64_t j = minute >> shift;  // floor division by 4^k
-    int64_t rest = minute - (j << shift);
+    int64_t rest = minute - j * (int64_t(1) << shift);
     double g0 = Signed(Hash(seed, 100 + k, uint64_t(j)));
     double g = g0;
     if (rest != 0) {
