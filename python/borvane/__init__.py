@@ -55,8 +55,6 @@ from borvane._core import (  # noqa: F401
 __version__ = "0.1.0"
 
 __all__ = [
-    "noqa:",
-    "F401",
     "AccountInfo",
     "BookInfo",
     "OrderCheckResult",
