@@ -49,13 +49,6 @@ def test_invalid_arguments(connected, name, cmd):
     assert connected.requests() == []
 
 
-@pytest.mark.parametrize("name, cmd", ALL)
-def test_keywords_are_refused_by_the_interpreter(connected, name, cmd):
-    with pytest.raises(TypeError):
-        getattr(brv, name)(symbol="EURUSD")
-    assert connected.requests() == []
-
-
 # ----------------------------------------------------------- add and release
 
 @pytest.mark.parametrize("name, cmd", SWITCHES)
@@ -107,15 +100,6 @@ def test_get_entries(connected, n):
     assert brv.last_error() == SUCCESS
 
 
-def test_get_volume_dbl_is_independent_of_volume(connected):
-    raw = bytearray(28)
-    raw[12:20] = b"\xff" * 8
-    raw[20:28] = struct.pack("<d", 2.5)
-    connected.on(193, 0, records=[bytes(raw)])
-    (info,) = brv.market_book_get("EURUSD")
-    assert info == (0, 0.0, 2**64 - 1, 2.5)
-
-
 def test_get_empty_book(connected):
     connected.on(193, 0, records=[])
     assert brv.market_book_get("EURUSD") == ()
@@ -147,9 +131,3 @@ def test_get_count_must_match_the_reply(connected, count, n, extra):
     assert brv.last_error() == (-10002, "IPC recv failed")
     connected.on(193, 0, records=entries(1))
     assert len(brv.market_book_get("EURUSD")) == 1
-
-
-def test_get_negative_status_with_entries(connected):
-    connected.on(193, -9, records=entries(2))
-    assert brv.market_book_get("EURUSD") is None
-    assert brv.last_error() == (-9, "Terminal: Call failed")

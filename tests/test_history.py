@@ -78,8 +78,8 @@ def check_array(array, layout, dtype, raws):
 @pytest.mark.parametrize("name, args, cmd, tail", [
     ("copy_rates_from", ("EURUSD", 16385, JAN10, 7), 106, struct.pack("<iqi", 16385, 1578614400, 7)),
     ("copy_rates_from", ("EURUSD", -1, 0, 0), 106, struct.pack("<iqi", -1, 0, 0)),
-    ("copy_rates_from", ("EURUSD", 1, -1.9, -5), 106, struct.pack("<iqi", 1, -1, -5)),
-    ("copy_rates_from_pos", ("EURUSD", 1, -5, 0), 108, struct.pack("<iii", 1, -5, 0)),
+    ("copy_rates_from", ("", 1, -1.9, -5), 106, struct.pack("<iqi", 1, -1, -5)),
+    ("copy_rates_from_pos", ("S" * 29, 1, -5, 0), 108, struct.pack("<iii", 1, -5, 0)),
     ("copy_rates_from_pos", ("EURUSD", 2**31 - 1, 2**31 - 1, -2**31), 108,
      struct.pack("<iii", 2**31 - 1, 2**31 - 1, -2**31)),
     ("copy_rates_range", ("EURUSD", 60, -2**31, 2**31 - 1), 107,
@@ -87,7 +87,7 @@ def check_array(array, layout, dtype, raws):
     ("copy_rates_range", ("EURUSD", 60, True, np.float64(5.7)), 107, struct.pack("<iqq", 60, 1, 5)),
     ("copy_ticks_from", ("EURUSD", JAN10 + datetime.timedelta(milliseconds=500), -1, 2**31 - 1), 104,
      struct.pack("<qii", 1578614400000, -1, 2**31 - 1)),
-    ("copy_ticks_from", ("EURUSD", 1.9, 0, 0), 104, struct.pack("<qii", 1000, 0, 0)),
+    ("copy_ticks_from", ("\U0001F600" * 14 + "x", 1.9, 0, 0), 104, struct.pack("<qii", 1000, 0, 0)),
     ("copy_ticks_range", ("EURUSD", -2**31, 2**31 - 1, -3), 105,
      struct.pack("<qqi", -2**31 * 1000, (2**31 - 1) * 1000, -3)),
     ("copy_ticks_range", ("EURUSD", JAN10, -1.9, 6), 105, struct.pack("<qqi", 1578614400000, -1000, 6)),
@@ -99,36 +99,18 @@ def test_request_bytes(connected, name, args, cmd, tail):
     body = pack_string(args[0]) + tail
     (req,) = connected.requests()
     assert req.raw == frame_request(cmd, body)
-    assert struct.unpack_from("<I", req.raw)[0] == len(tail) + 8 + 2 * len(args[0])
-
-
-@pytest.mark.parametrize("symbol", ["", "S" * 29, "\U0001F600" * 14 + "x"], ids=["empty", "29", "29 emoji"])
-def test_symbol_sent(connected, function, symbol):
-    fn, args, cmd, layout, dtype = function
-    connected.on(cmd, 0, records=[])
-    fn(symbol, *args[1:])
-    (req,) = connected.requests()
-    tail = {104: 16, 105: 20, 106: 16, 107: 20, 108: 12}[cmd]
-    assert req.body == pack_string(symbol) + req.body[-tail:]
-    assert len(req.body) == 4 + len(symbol.encode("utf-16-le")) + tail
+    assert struct.unpack_from("<I", req.raw)[0] == len(tail) + 8 + len(args[0].encode("utf-16-le"))
 
 
 # ------------------------------------------------------------------- arrays
 
-@pytest.mark.parametrize("n", [1, 3, 137, 300])  # under and over the 8192-byte direct read
+@pytest.mark.parametrize("n", [1, 300])  # under and over the 8192-byte direct read
 def test_array_over_the_records(connected, function, n):
     fn, args, cmd, layout, dtype = function
     raws = make_records(layout, n)
     connected.on(cmd, 0, records=raws)
     check_array(fn(*args), layout, dtype, raws)
     assert brv.last_error() == SUCCESS
-
-
-def test_reply_in_pieces(connected, function):
-    fn, args, cmd, layout, dtype = function
-    raws = make_records(layout, 400)
-    connected.queue_reply(0, struct.pack("<I", 400) + b"".join(raws), cmd=cmd, chunks=[3, 9, 5000, 7])
-    check_array(fn(*args), layout, dtype, raws)
 
 
 def test_large_reply(connected, function):
@@ -278,21 +260,3 @@ def test_invalid_arguments(connected, function):
         assert fn(*args) is None, args
         assert brv.last_error() == INVALID, args
     assert connected.requests() == []
-
-
-def test_keywords_are_refused_by_the_interpreter(connected, function):
-    fn, args, cmd, layout, dtype = function
-    connected.on(cmd, -4)
-    fn(*args)
-    with pytest.raises(TypeError):
-        fn(*args[:3], count=1)
-    assert brv.last_error() == (-4, "Terminal: Not found")  # left as it was
-    assert len(connected.requests()) == 1
-
-
-def test_records_pass_through_unscaled(connected):
-    raw = R.tick(time=1578614400, time_msc=1578614400123, flags=6)
-    connected.on(104, 0, records=[raw])
-    array = brv.copy_ticks_from("EURUSD", JAN10, 1, 0)
-    assert array["time"][0] == 1578614400 and array["time_msc"][0] == 1578614400123
-    assert array["flags"][0] == 6
