@@ -61,7 +61,7 @@ bool Body::WriteTo(PipeWriter& writer) const {
 }
 
 void Block::Reset() {
-  if (data_ != nullptr && allocator_ != nullptr) allocator_->release(data_);
+  if (data_ != nullptr && allocator_.release != nullptr) allocator_.release(data_);
   data_ = nullptr;
   count_ = 0;
 }
@@ -72,11 +72,11 @@ bool ReadRecordList(PipeReader& reader, uint32_t record_size, const Allocator& a
   if (!reader.Read(&count, 4)) return false;
   uint64_t bytes = uint64_t(count) * record_size;
   // A hostile count must not cause an allocation the reply cannot fill.
-  if (bytes != reader.Left() || bytes > SIZE_MAX) return false;
+  if (bytes != reader.Left() || bytes > uint64_t(SIZE_MAX)) return false;  // SIZE_MAX: 32-bit hosts
   void* data = allocator.allocate(size_t(bytes));
   if (data == nullptr) return false;
   out->data_ = data;
-  out->allocator_ = &allocator;
+  out->allocator_ = allocator;
   if (!reader.Read(data, size_t(bytes))) {
     out->Reset();
     return false;

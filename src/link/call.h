@@ -87,7 +87,7 @@ class Block {
  private:
   friend bool ReadRecordList(PipeReader&, uint32_t, const Allocator&, Block*);
   void* data_ = nullptr;
-  const Allocator* allocator_ = nullptr;
+  Allocator allocator_ = {nullptr, nullptr};  // held by value: callers may pass a temporary
   uint32_t count_ = 0;
 };
 
