@@ -22,6 +22,7 @@ bool PipeWriter::WriteToPipe(const void* bytes, size_t n) {
 }
 
 bool PipeWriter::Write(const void* bytes, size_t n) {
+  if (n == 0) return true;  // an empty piece may come without storage
   const uint8_t* src = static_cast<const uint8_t*>(bytes);
   if (n <= free_) {
     std::memcpy(buffer_ + used_, src, n);
@@ -74,6 +75,7 @@ bool PipeReader::Begin() {
 }
 
 bool PipeReader::Read(void* destination, size_t n) {
+  if (n == 0) return true;  // an empty text has no storage to copy into
   uint8_t* dst = static_cast<uint8_t*>(destination);
   if (n <= available_) {
     std::memcpy(dst, buffer_ + position_, n);
