@@ -4,8 +4,10 @@
 // request is one buffered read of the request and one send of ready bytes,
 // the same for every client measured against it.
 //
-//   replay_terminal --exe PATH [--bars N] [--ticks N] [--positions N]
+//   replay_terminal --exe PATH [--bars N] [--ticks N] [--positions N] [--passing]
 //
+// The positions' symbols are drawn from eight symbols, five of which pass
+// the group '*USD*,!EUR*'; with --passing only from those five.
 // Prints "READY <socket path>" on stdout once it listens. Serves one
 // connection at a time, each until the client closes it, until SIGTERM.
 //
@@ -111,10 +113,11 @@ void FillBar(uint8_t* r, uint64_t i, Random& random) {
   Put<uint64_t>(r + 52, 0);
 }
 
-// Symbols of the positions: five of the eight pass the group
-// '*USD*,!EUR*' (the EUR ones and GBPJPY do not).
-const char* const kSymbols[8] = {"EURUSD", "GBPUSD", "USDJPY", "AUDUSD",
-                                 "USDCHF", "EURJPY", "XAUUSD", "GBPJPY"};
+// The first five pass the group '*USD*,!EUR*', the last three do not; with
+// --passing only the first five are drawn.
+const char* const kSymbolOrder[8] = {"GBPUSD", "USDJPY", "AUDUSD", "USDCHF",
+                                     "XAUUSD", "EURUSD", "EURJPY", "GBPJPY"};
+uint32_t g_symbol_choices = 8;
 
 void FillPosition(uint8_t* r, uint64_t i, Random& random) {
   const uint64_t ticket = 50000000 + i;
@@ -135,7 +138,7 @@ void FillPosition(uint8_t* r, uint64_t i, Random& random) {
   Put<double>(r + 96, 1.1 + 0.01 * random.Unit());
   Put<double>(r + 112, -0.5);
   Put<double>(r + 120, 100.0 * (random.Unit() - 0.5));
-  PutText(r + 128, kSymbols[random.Next() % 8], 32);
+  PutText(r + 128, kSymbolOrder[random.Next() % g_symbol_choices], 32);
   PutText(r + 192, "bench position", 32);
   PutText(r + 256, "", 32);
 }
@@ -258,19 +261,23 @@ uint32_t Count(const char* text) { return uint32_t(std::strtoul(text, nullptr, 1
 int main(int argc, char** argv) {
   std::string exe;
   uint32_t bars = 1000000, ticks = 1000000, positions = 10000;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; ++i) {
     std::string key = argv[i];
-    if (key == "--exe") exe = argv[i + 1];
-    else if (key == "--bars") bars = Count(argv[i + 1]);
-    else if (key == "--ticks") ticks = Count(argv[i + 1]);
-    else if (key == "--positions") positions = Count(argv[i + 1]);
-    else {
+    if (key == "--passing") {
+      g_symbol_choices = 5;
+    } else if (i + 1 < argc && (key == "--exe" || key == "--bars" || key == "--ticks" || key == "--positions")) {
+      const char* value = argv[++i];
+      if (key == "--exe") exe = value;
+      else if (key == "--bars") bars = Count(value);
+      else if (key == "--ticks") ticks = Count(value);
+      else positions = Count(value);
+    } else {
       std::fprintf(stderr, "unknown option %s\n", argv[i]);
       return 2;
     }
   }
   if (exe.empty()) {
-    std::fprintf(stderr, "usage: replay_terminal --exe PATH [--bars N] [--ticks N] [--positions N]\n");
+    std::fprintf(stderr, "usage: replay_terminal --exe PATH [--bars N] [--ticks N] [--positions N] [--passing]\n");
     return 2;
   }
 

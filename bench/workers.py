@@ -12,7 +12,8 @@ TARGET is the socket path).  CASE and its arguments:
     positions CALLS WARMUP [GROUP]        positions_get(), or positions_get(group=GROUP)
 
 Prints one line of JSON: "times" in seconds, and for the record lists the
-record count and the peak memory growth of one more call after the others.
+time of the first (warm-up) call, the record count and the peak memory
+growth of one more call after the others.
 """
 
 import gc
@@ -117,9 +118,12 @@ def main(argv):
             call = calls["group"](rest[2])
         else:
             call = calls[case]
-        for _ in range(warmup):
+        for i in range(warmup):
+            start = clock()
             result = call()
             del result
+            if i == 0:
+                out["first"] = clock() - start
         times = []
         # A call is timed with the release of its result, as the floor
         # client's time includes freeing its block.
