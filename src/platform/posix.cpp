@@ -134,6 +134,10 @@ bool OpenPipe(const std::u16string& name, Handle* handle, uint32_t* error) {
   return true;
 }
 
+// Both transfers stop with kErrorInterrupted when a signal handler asks
+// them to: on EINTR, and before blocking again after a partial transfer,
+// because a signal that arrived between two system calls interrupted none
+// and would otherwise wait for a terminal that may never send again.
 bool WritePipe(Handle handle, const void* data, size_t n, uint32_t* error) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
@@ -151,6 +155,10 @@ bool WritePipe(Handle handle, const void* data, size_t n, uint32_t* error) {
     }
     p += sent;
     n -= size_t(sent);
+    if (n > 0 && InterruptRequested()) {
+      *error = kErrorInterrupted;
+      return false;
+    }
   }
   return true;
 }
@@ -176,6 +184,10 @@ bool ReadPipe(Handle handle, void* data, size_t n, uint32_t* error) {
     }
     p += got;
     n -= size_t(got);
+    if (n > 0 && InterruptRequested()) {
+      *error = kErrorInterrupted;
+      return false;
+    }
   }
   return true;
 }
@@ -353,6 +365,9 @@ bool StartProcess(const std::u16string& path, bool portable) {
 }
 
 bool SleepMs(uint32_t ms) {
+  // The waits poll in a loop: a Ctrl-C that came between two sleeps, while
+  // no system call was blocked, interrupted nothing and is taken here.
+  if (InterruptRequested()) return false;
   timespec left{time_t(ms / 1000), long(ms % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0) {
     if (errno != EINTR) return true;
