@@ -1,0 +1,368 @@
+"""Hostile replies for every client operation, through the fake terminal.
+
+A case is one reply to one request: the operation (a name of
+`client_ops.operations`), the raw bytes the fake terminal sends for it
+(length field included; `fill` bytes 0xA5 follow them), whether the fake
+then closes the connection, and how the bytes are cut into separately sent
+parts.  The generator derives
+cases from a well-formed reply by one of the mutations of `MUTATIONS`.
+
+What every case must satisfy (`run_case`):
+
+- the call returns (no exception, no crash, no hang);
+- a call that reports a failure returns its failure value;
+- the reply was consumed: the next `version()` works when the reply was
+  framed completely (the module stayed in step), and reports -10004 when
+  the reply was cut short and the connection closed (the module closed its
+  end too).
+
+Run as a program:
+
+    fuzz_replies.py replay FILE...          replay corpus files; exit 1 on a failure
+    fuzz_replies.py fuzz --seconds N --corpus DIR [--seed S]
+                                            new random cases for N seconds; every
+                                            failing case (a broken rule, a crash or
+                                            a hang) is saved into DIR
+    fuzz_replies.py seed --count N --seed S FILE
+                                            write N generated cases to FILE
+
+Cases run in a worker process that reports each case before it runs it, so
+that the driver knows which case crashed or hung the interpreter.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import random
+import selectors
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+HANG_SECONDS = 20.0
+SUCCESS = (1, "Success")
+NO_VERSION = (0, 0, "")
+GOOD_VERSION = (5, 4410, "5.00 build 4410")
+
+MUTATIONS = ["status", "echo", "short", "long", "count", "garbage", "flip", "tiny", "cut", "huge"]
+
+
+# ---------------------------------------------------------------- cases
+
+def _frame(length, echo, status, body):
+    return struct.pack("<IIi", length, echo, status) + body
+
+
+def generate(rng, ops, counts=(0, 1, 2, 3, 5)):
+    """One random case (a dict that JSON can hold); `counts` are the record
+    counts of the well-formed list reply that the mutation starts from."""
+    import client_ops
+    import records as R
+
+    op = rng.choice(ops)
+    count = rng.choice(counts)
+    body = client_ops.payload(op, count=count, rng=rng if rng.random() < 0.5 else None)
+    echo, status, close = op.cmd, 1, False
+    kind = rng.choice(MUTATIONS)
+    raw, fill = None, 0
+    if kind == "status":
+        status = rng.choice([0, 2, -1, -2, -4, -5, -6, -7, -8, -9, -10002, 2**31 - 1, -2**31])
+        if status < 0 and rng.random() < 0.5:
+            body = b""
+    elif kind == "echo":
+        echo = rng.choice([op.cmd + 1, 0, 4, 109, 0xFFFFFFFF, rng.getrandbits(32)])
+        status = rng.choice([0, 1, -4])
+    elif kind == "short":
+        body = body[:rng.randrange(len(body))] if body else b""
+        if not body and op.shape == "status":
+            body = b"\0"  # nothing to cut: one byte too many instead
+    elif kind == "long":
+        body += bytes(rng.getrandbits(8) for _ in range(rng.choice([1, 3, 4, 8, 61])))
+        fill = rng.choice([0, 0, 5000, 16384, 20000, 100000])
+    elif kind == "count":
+        at = {"list": 0, "version": 8}.get(op.shape)
+        if at is None or len(body) < at + 4:
+            body = bytes(rng.getrandbits(8) for _ in range(rng.randrange(2 * len(body) + 16)))
+        else:
+            size = op.layout.size if op.shape == "list" else 2
+            n = struct.unpack_from("<I", body, at)[0]
+            new = rng.choice([0, n + 1, max(n - 1, 0), 0xFFFFFFFF, 0x7FFFFFFF, (1 << 32) // size + 1,
+                              (1 << 31) // size + n, rng.getrandbits(32), rng.getrandbits(16)])
+            body = body[:at] + struct.pack("<I", new) + body[at + 4:]
+    elif kind == "garbage":
+        body = bytes(rng.getrandbits(8) for _ in range(rng.randrange(2 * len(body) + 16)))
+    elif kind == "flip":
+        data = bytearray(body or b"\0")
+        for _ in range(rng.choice([1, 2, 8, 64])):
+            data[rng.randrange(len(data))] = rng.getrandbits(8)
+        body = bytes(data)
+    elif kind == "tiny":
+        # a length field too small for the header, the bytes it announces after it
+        length = rng.randrange(8)
+        raw = struct.pack("<I", length) + bytes(rng.getrandbits(8) for _ in range(length))
+    elif kind == "cut":
+        # the terminal dies inside its reply: the announced bytes never all come
+        full = R.frame_reply(echo, status, body)
+        raw = full[:rng.randrange(len(full))]
+        close = True
+    else:  # huge: an absurd length, some bytes of it, then the terminal dies
+        length = rng.choice([0x01000001, 0x7FFFFFFF, 0xFFFFFFFF, 0xFFFFFFF0, 12 + (1 << 24)])
+        raw = _frame(length, echo, status, body)
+        fill = rng.choice([0, 4, 100, 16384, 20000])
+        close = True
+    if raw is None:
+        raw = R.frame_reply(echo, status, body)
+        if fill:  # the filler bytes count in the length field
+            raw = struct.pack("<I", len(raw) - 4 + fill) + raw[4:]
+    case = dict(op=op.name, mutation=kind, reply=raw.hex(), close=close)
+    if fill:
+        case["fill"] = fill
+    raw += b"\xA5" * fill
+    if rng.random() < 0.3 and len(raw) > 1:
+        # sent in parts, so that the module's reads see partial data
+        cuts = sorted(rng.sample(range(1, len(raw)), min(len(raw) - 1, rng.choice([1, 2, 5]))))
+        case["chunks"] = [b - a for a, b in zip([0] + cuts, cuts)]
+    return case
+
+
+def case_id(case):
+    return hashlib.sha1(json.dumps(case, sort_keys=True).encode()).hexdigest()[:12]
+
+
+# ---------------------------------------------------------------- running
+
+class CaseFailed(AssertionError):
+    pass
+
+
+def _check(condition, case, what):
+    if not condition:
+        raise CaseFailed("%s: %s (op %s, mutation %s)" % (case_id(case), what, case["op"], case.get("mutation")))
+
+
+def run_case(fake, ops, case):
+    """Runs one case against a connected module; raises CaseFailed."""
+    import borvane as brv
+
+    op = ops[case["op"]]
+    raw = bytes.fromhex(case["reply"]) + b"\xA5" * case.get("fill", 0)
+    fake.queue(raw, cmd=op.cmd, chunks=case.get("chunks"), pause=0.0005,
+               close=case["close"])
+    try:
+        result = op.call()
+    except BaseException as exc:  # the module must never raise
+        _check(False, case, "the call raised %r" % (exc,))
+    code, message = brv.last_error()
+    _check(isinstance(code, int) and isinstance(message, str), case, "last_error() is %r" % ((code, message),))
+    _check(code == 1 or code < 0, case, "code %r" % code)
+    if code < 0:
+        _check(result == op.failure, case, "failure %r returned %r" % (code, result))
+    _check(fake.pending() == 0, case, "the reply was not asked for")
+
+    after = brv.version(), brv.last_error()
+    if case["close"]:
+        # cut short: the module cannot be in step and must have closed its end
+        _check(after == (NO_VERSION, (-10004, "No IPC connection")), case,
+               "after a cut reply the next call gave %r" % (after,))
+    else:
+        _check(after == (GOOD_VERSION, SUCCESS), case, "the next call gave %r" % (after,))
+    if case["close"] or op.name == "initialize":
+        # a fresh connection (and the fake's own build number) for the next case
+        _check(brv.initialize(fake.exe) is True, case, "initialize failed: %r" % (brv.last_error(),))
+
+
+# ---------------------------------------------------------------- worker
+
+class Environment:
+    """A private runtime folder, a terminal path and a fake terminal serving it."""
+
+    def __enter__(self):
+        from fake_terminal import FakeTerminal
+
+        self.root = tempfile.mkdtemp(prefix="brv-fz-", dir="/tmp")
+        os.environ["XDG_RUNTIME_DIR"] = self.root
+        os.environ["XDG_DATA_HOME"] = os.path.join(self.root, "data")
+        exe = os.path.join(self.root, "inst", "terminal64.exe")
+        os.makedirs(os.path.dirname(exe))
+        with open(exe, "wb") as f:
+            f.write(b"not a terminal\n")
+        self.fake = FakeTerminal(os.path.realpath(exe))
+        return self
+
+    def __exit__(self, *exc):
+        import borvane as brv
+
+        brv.shutdown()
+        self.fake.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def _ops(exe):
+    import client_ops
+
+    return {op.name: op for op in client_ops.operations(exe)}
+
+
+def worker_main(argv):
+    """Runs cases, announcing each on stdout before running it.
+
+    Cases come from files (replay) or from a seeded generator until a time
+    limit (fuzz).  Exit status 1 after a broken rule, with the message."""
+    import borvane as brv
+
+    p = argparse.ArgumentParser()
+    p.add_argument("--seed", type=int)
+    p.add_argument("--seconds", type=float, default=0)
+    p.add_argument("files", nargs="*")
+    args = p.parse_args(argv)
+    out = sys.stdout
+    with Environment() as env:
+        ops = _ops(env.fake.exe)
+        if not brv.initialize(env.fake.exe):
+            print("error initialize failed: %r" % (brv.last_error(),), file=out, flush=True)
+            return 2
+        if args.files:
+            cases = (c for f in args.files for c in load(f))
+        else:
+            rng = random.Random(args.seed)
+            deadline = time.monotonic() + args.seconds
+            names = sorted(ops)
+            cases = (generate(rng, [ops[n] for n in names]) for _ in iter(lambda: time.monotonic() < deadline, False))
+        n = 0
+        for case in cases:
+            print("case " + json.dumps(case), file=out, flush=True)
+            try:
+                run_case(env.fake, ops, case)
+            except CaseFailed as exc:
+                print("fail %s" % exc, file=out, flush=True)
+                return 1
+            n += 1
+        print("done %d" % n, file=out, flush=True)
+    return 0
+
+
+# ---------------------------------------------------------------- driver
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    return data if isinstance(data, list) else [data]
+
+
+def run_worker(args, timeout=HANG_SECONDS):
+    """Runs a worker; returns (ok, cases run, failing case or None, reason)."""
+    proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "worker"] + args,
+                            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
+    sel = selectors.DefaultSelector()
+    sel.register(proc.stdout, selectors.EVENT_READ)
+    last, count, reason = None, 0, None
+    try:
+        while True:
+            if not sel.select(timeout):
+                reason = "no answer for %.0f s (a hang)" % timeout
+                proc.kill()
+                break
+            line = proc.stdout.readline()
+            if not line:
+                break
+            kind, _, rest = line.rstrip("\n").partition(" ")
+            if kind == "case":
+                last, count = json.loads(rest), count + 1
+            elif kind == "fail":
+                reason = rest
+            elif kind == "done":
+                last = None
+            elif kind == "error":
+                reason, last = rest, None
+    finally:
+        sel.close()
+        status = proc.wait()
+    if reason is None and status != 0:
+        reason = "the worker ended with status %d (a crash)" % status
+    return reason is None, count, last, reason
+
+
+def save_case(folder, case):
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "found-%s.json" % case_id(case))
+    with open(path, "w") as f:
+        json.dump([case], f, indent=1, sort_keys=True)
+        f.write("\n")
+    return path
+
+
+def fuzz_main(argv):
+    p = argparse.ArgumentParser(prog="fuzz_replies.py fuzz")
+    p.add_argument("--seconds", type=float, default=60)
+    p.add_argument("--corpus", default=os.path.join(HERE, "fuzz_corpus"))
+    p.add_argument("--seed", type=int, default=None)
+    p.add_argument("--batch", type=float, default=20, help="seconds per worker")
+    args = p.parse_args(argv)
+    seed = args.seed if args.seed is not None else random.SystemRandom().getrandbits(32)
+    deadline = time.monotonic() + args.seconds
+    total, failures = 0, []
+    while time.monotonic() < deadline - 1:
+        budget = min(args.batch, deadline - time.monotonic())
+        ok, count, last, reason = run_worker(["--seed", str(seed), "--seconds", "%.1f" % budget])
+        total += count
+        if not ok:
+            where = save_case(args.corpus, last) if last else "(no case: %s)" % reason
+            failures.append(where)
+            print("seed %d: %s -> %s" % (seed, reason, where), flush=True)
+        seed += 1
+    print("%d cases, %d failures" % (total, len(failures)), flush=True)
+    return 1 if failures else 0
+
+
+def replay_main(argv):
+    files = argv or sorted(os.path.join(HERE, "fuzz_corpus", f)
+                           for f in os.listdir(os.path.join(HERE, "fuzz_corpus")) if f.endswith(".json"))
+    ok, count, last, reason = run_worker(files)
+    print("%d cases replayed" % count)
+    if not ok:
+        print("failed: %s\n%s" % (reason, json.dumps(last)))
+    return 0 if ok else 1
+
+
+def seed_main(argv):
+    p = argparse.ArgumentParser(prog="fuzz_replies.py seed")
+    p.add_argument("--count", type=int, default=400)
+    p.add_argument("--seed", type=int, default=1)
+    p.add_argument("file")
+    args = p.parse_args(argv)
+    import client_ops
+
+    ops = client_ops.operations("/nonexistent/terminal64.exe")
+    rng = random.Random(args.seed)
+    # every operation with every mutation once, then random cases
+    cases = []
+    for op in ops:
+        for kind in MUTATIONS:
+            for _ in range(100):
+                case = generate(rng, [op], counts=(0, 1, 2))
+                if case["mutation"] == kind:
+                    cases.append(case)
+                    break
+    while len(cases) < args.count:
+        cases.append(generate(rng, ops, counts=(0, 1, 2)))
+    with open(args.file, "w") as f:
+        json.dump(cases, f, indent=0, sort_keys=True)
+        f.write("\n")
+    print("%d cases written" % len(cases))
+    return 0
+
+
+if __name__ == "__main__":
+    command, rest = (sys.argv[1], sys.argv[2:]) if len(sys.argv) > 1 else ("", [])
+    mains = dict(worker=worker_main, fuzz=fuzz_main, replay=replay_main, seed=seed_main)
+    if command not in mains:
+        print(__doc__)
+        sys.exit(2)
+    sys.exit(mains[command](rest))

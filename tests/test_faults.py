@@ -1,0 +1,202 @@
+"""Hostile replies, for every client operation (client_ops.py).
+
+- A record count (or a version text count) whose byte size differs from what
+  the reply still holds fails before anything is allocated.
+- A reply that fails its size check is read to its end, so that the next call
+  is in step; when the rest is implausibly large the connection is closed
+  instead, without waiting for bytes that may never come.
+- A terminal killed in the middle of a reply gives -10002, then -10004.
+"""
+
+import ctypes
+import os
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import textwrap
+
+import pytest
+
+import borvane as brv
+import client_ops
+import records as R
+from conftest import make_exe
+from fake_terminal import socket_path
+
+SUCCESS = (1, "Success")
+RECV_FAILED = (-10002, "IPC recv failed")
+NO_CONNECTION = (-10004, "No IPC connection")
+GOOD_VERSION = (5, 4410, "5.00 build 4410")
+
+ALL = client_ops.operations("/unused/terminal64.exe")
+NAMES = [op.name for op in ALL]
+COUNTED = [op.name for op in ALL if op.shape in ("list", "version")]
+
+
+@pytest.fixture
+def ops(connected):
+    return {op.name: op for op in client_ops.operations(connected.exe)}
+
+
+def _reply(op, payload, echo=None, status=1):
+    return R.frame_reply(op.cmd if echo is None else echo, status, payload)
+
+
+def _assert_failed(op, result, error):
+    assert result == op.failure
+    if op.name not in ("market_book_add", "market_book_release"):  # these report by False alone
+        assert brv.last_error() == error
+
+
+def _assert_in_step():
+    assert brv.version() == GOOD_VERSION
+    assert brv.last_error() == SUCCESS
+
+
+# ------------------------------------------------------------ counts
+
+_LIBC = ctypes.CDLL(None)
+
+
+def _peak_mapped_bytes():
+    """glibc's high-water mark of memory mapped for large allocations (every
+    allocation of the sizes below is mapped), or None under another allocator."""
+    if not hasattr(_LIBC, "malloc_stats") or "asan" in os.environ.get("LD_PRELOAD", ""):
+        return None
+    saved = os.dup(2)
+    with tempfile.TemporaryFile() as f:
+        os.dup2(f.fileno(), 2)
+        try:
+            _LIBC.malloc_stats()
+        finally:
+            os.dup2(saved, 2)
+            os.close(saved)
+        f.seek(0)
+        text = f.read().decode(errors="replace")
+    for line in text.splitlines():
+        if line.startswith("max mmap bytes"):
+            return int(line.split("=")[1])
+    return None
+
+
+@pytest.mark.parametrize("name", COUNTED)
+def test_count_is_checked_before_allocation(ops, connected, name):
+    op = ops[name]
+    unit = op.layout.size if op.shape == "list" else 2
+    # A count worth 512 MB, then the largest count (whose byte size, for the
+    # larger records, no allocator could give), each with one record (or
+    # text unit) behind it.
+    large = (512 << 20) // unit
+    before = _peak_mapped_bytes()
+    if before is not None and before > large * unit // 2:
+        pytest.skip("this process has mapped large allocations already: the mark cannot tell")
+    for count in (large, 0xFFFFFFFF):
+        if op.shape == "list":
+            payload = struct.pack("<I", count) + client_ops.record_bytes(op.layout)
+        else:
+            payload = struct.pack("<III", 5, 4410, count) + "v".encode("utf-16-le")
+        connected.queue(_reply(op, payload), cmd=op.cmd)
+        _assert_failed(op, op.call(), RECV_FAILED)
+        _assert_in_step()
+    if before is not None:
+        assert _peak_mapped_bytes() - before < large * unit // 4
+
+
+# ------------------------------------------------------------ draining
+
+@pytest.mark.parametrize("name, extras", [(n, (1, 100_000)) for n in NAMES] + [
+    # just under the most that is drained rather than closed
+    (n, ((16 << 20) - 64,)) for n in ("version", "account_info", "positions_get", "copy_rates_from")])
+def test_long_reply_is_drained(ops, connected, name, extras):
+    op = ops[name]
+    for extra in extras:
+        connected.queue(_reply(op, client_ops.payload(op) + b"\xEE" * extra), cmd=op.cmd)
+        _assert_failed(op, op.call(), RECV_FAILED)
+        _assert_in_step()
+    assert connected.connections()[-1] is True
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_implausibly_large_reply_closes_the_connection(ops, connected, name):
+    # The terminal announces far more than it sends and then stays silent:
+    # the module must not wait for the rest, nor read it.
+    op = ops[name]
+    for length in (32 << 20, 0xFFFFFFFF):
+        sent = struct.pack("<IIi", length, op.cmd, 1) + client_ops.payload(op) + b"\xEE" * 40_000
+        connected.queue(sent, cmd=op.cmd)
+        _assert_failed(op, op.call(), RECV_FAILED)
+        assert brv.version() == client_ops.NO_VERSION
+        assert brv.last_error() == NO_CONNECTION
+        assert connected.wait_connections([False] * len(connected.connections()))[-1] is False
+        assert brv.initialize(connected.exe) is True
+
+
+# ------------------------------------------------------------ killed terminal
+
+# A terminal of our own for this one purpose: it answers the handshake and the
+# readiness poll, and for the command under test sends the first bytes of the
+# reply it is given and kills itself (SIGKILL: no orderly shutdown).
+_DYING_TERMINAL = textwrap.dedent("""
+    import os, signal, socket, struct, sys
+    path, command, cut = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    reply = sys.stdin.buffer.read()
+    def frame(echo, status, payload=b""):
+        return struct.pack("<IIi", 8 + len(payload), echo, status) + payload
+    def exact(sock, n):
+        data = b""
+        while len(data) < n:
+            chunk = sock.recv(n - len(data))
+            if not chunk:
+                sys.exit(0)
+            data += chunk
+        return data
+    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    server.bind(path)
+    server.listen(1)
+    print("ready", flush=True)
+    conn, _ = server.accept()
+    while True:
+        (length,) = struct.unpack("<I", exact(conn, 4))
+        (cmd,) = struct.unpack_from("<I", exact(conn, length))
+        if cmd == command:
+            conn.sendall(reply[:cut])
+            os.kill(os.getpid(), signal.SIGKILL)
+        conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}.get(cmd, 0))))
+""")
+
+_BARS = client_ops.payload(ALL[NAMES.index("copy_rates_from")], count=300)  # read straight into the array
+
+
+@pytest.mark.parametrize("name, payload, cut", [
+    ("version", None, 2),                   # inside the length field
+    ("version", None, 4),                   # right after it
+    ("account_info", None, 12 + 400),       # inside a record
+    ("positions_get", None, 12 + 4 + 100),  # inside the first record of a list
+    ("copy_rates_from", _BARS, 12 + 10_000),  # inside a large block read straight into its storage
+    ("order_calc_margin", None, 15),        # inside the value
+], ids=["length field", "after the length", "record", "list", "large block", "value"])
+def test_terminal_killed_inside_a_reply(tmp_path, name, payload, cut):
+    exe = make_exe(tmp_path / "dying")
+    op = {o.name: o for o in client_ops.operations(exe)}[name]
+    reply = _reply(op, payload if payload is not None else client_ops.payload(op))
+    assert cut < len(reply)
+    terminal = subprocess.Popen([sys.executable, "-c", _DYING_TERMINAL, socket_path(exe), str(op.cmd), str(cut)],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        terminal.stdin.write(reply)
+        terminal.stdin.close()
+        assert terminal.stdout.readline() == b"ready\n"
+        assert brv.initialize(exe) is True, brv.last_error()
+        _assert_failed(op, op.call(), RECV_FAILED)
+        assert terminal.wait(10) == -signal.SIGKILL
+        assert op.call() == op.failure
+        assert brv.last_error() == NO_CONNECTION
+    finally:
+        brv.shutdown()
+        if terminal.poll() is None:
+            terminal.kill()
+        terminal.wait()
+        if os.path.exists(socket_path(exe)):
+            os.unlink(socket_path(exe))

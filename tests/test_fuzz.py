@@ -1,0 +1,35 @@
+"""Hostile replies for every client operation (see fuzz_replies.py).
+
+The corpus in tests/fuzz_corpus is replayed here: seed.json holds every
+operation with every mutation and more random cases; found-*.json are the
+cases that `make fuzz` saved because they broke a rule, crashed or hung the
+module.  Cases run in a worker process, so that a crash or a hang fails the
+test with the case that caused it instead of taking the test run down.
+"""
+
+import glob
+import json
+import os
+
+import fuzz_replies
+
+CORPUS = sorted(glob.glob(os.path.join(os.path.dirname(os.path.abspath(__file__)), "fuzz_corpus", "*.json")))
+
+
+def _report(count, last, reason):
+    return "%s after %d cases; case: %s" % (reason, count, json.dumps(last))
+
+
+def test_corpus_replays_clean():
+    assert CORPUS, "no corpus"
+    expected = sum(len(fuzz_replies.load(f)) for f in CORPUS)
+    ok, count, last, reason = fuzz_replies.run_worker(CORPUS)
+    assert ok, _report(count, last, reason)
+    assert count == expected
+
+
+def test_a_short_run_of_new_cases():
+    # keeps the generator working between runs of `make fuzz`
+    ok, count, last, reason = fuzz_replies.run_worker(["--seed", "20240607", "--seconds", "1"])
+    assert ok, _report(count, last, reason)
+    assert count > 50

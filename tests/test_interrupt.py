@@ -1,0 +1,285 @@
+"""A silent terminal cannot freeze the caller beyond recall.
+
+A call blocked on the terminal (in a read, a write, the readiness wait or the
+launch wait) runs the interpreter's signal handlers when a signal arrives.
+When a handler raises (Ctrl-C raises KeyboardInterrupt), the call stops,
+closes the connection, whose state is no longer known, and raises that
+exception, as Python code would; the next call reports -10004.  A handler
+that returns lets the call go on.
+
+Each case runs in a child interpreter, so that the signals never reach the
+test process.  The test waits until the child's main thread sleeps in the
+kernel at the expected place (its wchan) before it signals.
+"""
+
+import os
+import signal
+import struct
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+import records as R
+from conftest import make_exe
+from fake_terminal import socket_path
+
+NO_CONNECTION = "((0, 0, ''), (-10004, 'No IPC connection'))"
+GOOD_VERSION = "((5, 4410, '5.00 build 4410'), (1, 'Success'))"
+
+# Kernel functions a blocked main thread sleeps in (by substring).
+READING = ("read", "data_wait", "recv")
+WRITING = ("send", "wmem")
+SLEEPING = ("sleep",)
+
+_CHILD = textwrap.dedent("""
+    import signal, sys, threading, time
+    import borvane as brv
+
+    exe, case, masked = sys.argv[1], sys.argv[2], sys.argv[3] == "masked"
+
+    def say(*words):
+        print(*words, flush=True)
+
+    def write_until_blocked():
+        # every request is about 4 KB; the terminal stopped reading, so the
+        # socket's buffer fills and a write blocks
+        for _ in range(10000):
+            assert brv.symbols_get(group="x" * 1997) == (), brv.last_error()
+
+    calls = {
+        "read": brv.version,
+        "inside a reply": brv.version,
+        "write": write_until_blocked,
+        "readiness wait": lambda: brv.initialize(exe),
+        "login readiness wait": lambda: brv.login(7),
+        "launch wait": lambda: brv.initialize(exe),
+    }
+    if case not in ("readiness wait", "launch wait"):
+        assert brv.initialize(exe) is True, brv.last_error()
+    if masked:
+        # The main thread blocks SIGINT, a helper thread takes it: the signal
+        # then interrupts none of the main thread's system calls, like a
+        # Ctrl-C that lands between two of them.
+        threading.Thread(target=time.sleep, args=(3600,), daemon=True).start()
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    handled = []
+    signal.signal(signal.SIGUSR1, lambda *a: handled.append("SIGUSR1"))
+
+    def alarm(*a):
+        raise TimeoutError("too slow")
+    signal.signal(signal.SIGALRM, alarm)
+    if case.startswith("alarm"):
+        signal.setitimer(signal.ITIMER_REAL, 0.2, 0.2)  # again and again: one must interrupt
+        case = case.split(" ", 1)[1]
+    say("calling")
+    try:
+        result = calls[case]()
+    except (KeyboardInterrupt, TimeoutError) as exc:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        say("raised", type(exc).__name__)
+    else:
+        say("returned", repr(result), handled)
+    say("after", repr((brv.version(), brv.last_error())))
+""")
+
+
+class Child:
+    """A child interpreter running one case of _CHILD."""
+
+    def __init__(self, exe, case, masked=False):
+        self.proc = subprocess.Popen([sys.executable, "-c", _CHILD, exe, case, "masked" if masked else "-"],
+                                     stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
+        assert self.line() == "calling"
+
+    def line(self, timeout=15):
+        # the child answers within seconds or is frozen: fail rather than wait for ever
+        deadline = time.monotonic() + timeout
+        import selectors
+        with selectors.DefaultSelector() as sel:
+            sel.register(self.proc.stdout, selectors.EVENT_READ)
+            if not sel.select(max(0.0, deadline - time.monotonic())):
+                self.proc.kill()
+                pytest.fail("the child did not answer within %d s" % timeout)
+        return self.proc.stdout.readline().rstrip("\n")
+
+    def wait_blocked(self, places, timeout=15):
+        """Until the main thread sleeps in one of the kernel `places`."""
+        pid = self.proc.pid
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                with open("/proc/%d/task/%d/stat" % (pid, pid)) as f:
+                    state = f.read().rsplit(")", 1)[1].split()[0]
+                with open("/proc/%d/task/%d/wchan" % (pid, pid)) as f:
+                    wchan = f.read().strip()
+            except OSError:
+                pytest.fail("the child ended early: %r" % self.proc.stdout.read())
+            if state == "S" and (wchan in ("", "0") or any(p in wchan for p in places)):
+                return  # ("0" when the kernel does not tell: sleeping is all we know)
+            time.sleep(0.005)
+        pytest.fail("the child never blocked in %s" % (places,))
+
+    def outcome(self):
+        first, after = self.line(), self.line()
+        assert after.startswith("after ")
+        return first, after[len("after "):]
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
+
+
+@pytest.fixture
+def child():
+    started = []
+
+    def start(*args, **kwargs):
+        c = Child(*args, **kwargs)
+        started.append(c)
+        return c
+
+    yield start
+    for c in started:
+        c.close()
+
+
+def _wait_requests(fake, cmd, n=1, timeout=15):
+    deadline = time.monotonic() + timeout
+    while len(fake.requests(cmd)) < n:
+        assert time.monotonic() < deadline, "the terminal got no request %d" % cmd
+        time.sleep(0.005)
+
+
+# ------------------------------------------------------------ reads and waits
+
+@pytest.mark.parametrize("case", ["read", "inside a reply", "readiness wait", "login readiness wait"])
+def test_ctrl_c_stops_a_call_waiting_on_a_silent_terminal(fake, child, case):
+    if case == "read":
+        fake.hang_next(cmd=1)  # takes the request, never answers
+    elif case == "inside a reply":
+        fake.queue(R.frame_reply(1, 1, R.pack_version(5, 4410, "5.00 build 4410"))[:15], cmd=1)
+    else:
+        fake.readiness(*([2, 0] if case.startswith("login") else [0]))  # never ready
+    c = child(fake.exe, case)
+    if "readiness" in case:
+        _wait_requests(fake, 109, 3)
+        c.wait_blocked(SLEEPING + READING)
+    else:
+        _wait_requests(fake, 1)
+        c.wait_blocked(READING)
+    c.proc.send_signal(signal.SIGINT)
+    assert c.outcome() == ("raised KeyboardInterrupt", NO_CONNECTION)
+    if case != "read":  # (a hanging fake does not look at its connection)
+        assert fake.wait_connections([False]) == [False]
+
+
+def test_ctrl_c_stops_the_launch_wait(tmp_path, child):
+    # a terminal program that starts and ends at once: its socket never comes
+    exe = os.path.join(os.path.realpath(str(tmp_path)), "terminal64.exe")
+    with open(exe, "w") as f:
+        f.write("#!/bin/sh\nexit 0\n")
+    os.chmod(exe, 0o755)
+    c = child(exe, "launch wait")
+    c.wait_blocked(SLEEPING)
+    start = time.monotonic()
+    c.proc.send_signal(signal.SIGINT)
+    assert c.outcome() == ("raised KeyboardInterrupt", NO_CONNECTION)
+    assert time.monotonic() - start < 10  # not the 60 s of the wait
+
+
+# ------------------------------------------------------------ writes
+
+# A terminal that answers the handshake and the readiness poll, then sends
+# the replies of many requests in advance and stops reading: the requests
+# pile up until the socket's buffer is full and a write blocks.
+_DEAF_TERMINAL = textwrap.dedent("""
+    import socket, struct, sys, time
+    def frame(echo, status, payload=b""):
+        return struct.pack("<IIi", 8 + len(payload), echo, status) + payload
+    def exact(sock, n):
+        data = b""
+        while len(data) < n:
+            data += sock.recv(n - len(data))
+        return data
+    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    server.bind(sys.argv[1])
+    server.listen(1)
+    print("ready", flush=True)
+    conn, _ = server.accept()
+    while True:
+        (length,) = struct.unpack("<I", exact(conn, 4))
+        (cmd,) = struct.unpack_from("<I", exact(conn, length))
+        conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}[cmd])))
+        if cmd == 109:
+            break
+    conn.sendall(frame(175, 0, struct.pack("<I", 0)) * 10000)  # symbols_get by group: no symbols
+    print("deaf", flush=True)
+    time.sleep(3600)
+""")
+
+
+def test_ctrl_c_stops_a_blocked_write(tmp_path, child):
+    exe = make_exe(tmp_path / "deaf")
+    terminal = subprocess.Popen([sys.executable, "-c", _DEAF_TERMINAL, socket_path(exe)],
+                                stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
+    try:
+        assert terminal.stdout.readline() == "ready\n"
+        c = child(exe, "write")
+        assert terminal.stdout.readline() == "deaf\n"
+        c.wait_blocked(WRITING)
+        c.proc.send_signal(signal.SIGINT)
+        assert c.outcome() == ("raised KeyboardInterrupt", NO_CONNECTION)
+    finally:
+        terminal.kill()
+        terminal.wait()
+        terminal.stdout.close()
+        if os.path.exists(socket_path(exe)):
+            os.unlink(socket_path(exe))
+
+
+# ------------------------------------------------------------ other signals
+
+def test_ctrl_c_between_system_calls_is_taken_at_the_next_one(fake, child):
+    # The signal interrupts no system call of the main thread (see _CHILD);
+    # the reply comes one byte every 0.2 s and the next byte ends the wait.
+    reply = R.frame_reply(1, 1, R.pack_version(5, 4410, "5.00 build 4410"))
+    fake.queue(reply, cmd=1, chunks=[1] * len(reply), pause=0.2)
+    c = child(fake.exe, "read", masked=True)
+    _wait_requests(fake, 1)
+    c.wait_blocked(READING)
+    c.proc.send_signal(signal.SIGINT)
+    assert c.outcome() == ("raised KeyboardInterrupt", NO_CONNECTION)
+
+
+def test_ctrl_c_between_two_readiness_polls_is_taken_before_the_next_sleep(fake, child):
+    fake.readiness(0)
+    c = child(fake.exe, "readiness wait", masked=True)
+    _wait_requests(fake, 109, 3)
+    c.proc.send_signal(signal.SIGINT)
+    polls = len(fake.requests(109))
+    assert c.outcome() == ("raised KeyboardInterrupt", NO_CONNECTION)
+    assert len(fake.requests(109)) <= polls + 2
+
+
+def test_other_exceptions_of_handlers_stop_the_call_too(fake, child):
+    # signal.setitimer with a raising handler: a time limit for any call
+    fake.hang_next(cmd=1)
+    c = child(fake.exe, "alarm read")
+    assert c.outcome() == ("raised TimeoutError", NO_CONNECTION)
+
+
+def test_a_handler_that_returns_lets_the_call_go_on(fake, child):
+    fake.hang_next(cmd=1, then="reply")
+    c = child(fake.exe, "read")
+    _wait_requests(fake, 1)
+    c.wait_blocked(READING)
+    c.proc.send_signal(signal.SIGUSR1)
+    c.wait_blocked(READING)  # back to waiting after the handler ran
+    fake.release()
+    assert c.outcome() == ("returned (5, 4410, '5.00 build 4410') ['SIGUSR1']", GOOD_VERSION)
