@@ -1,8 +1,7 @@
 #include "history/layouts.h"
 
-#include <sys/mman.h>
-
 #include "history/numpy_api.h"
+#include "platform/platform.h"
 
 namespace brv {
 namespace {
@@ -78,17 +77,9 @@ PyObject* TickLayout() { return reinterpret_cast<PyObject*>(g_tick_layout); }
 void* AllocateArrayData(size_t bytes) {
   // Never zero bytes: an empty reply still needs a buffer to lay the array over.
   void* data = PyDataMem_NEW(bytes == 0 ? 1 : bytes);
-#ifdef MADV_HUGEPAGE
   // Large blocks are filled straight from the socket; huge pages spare the
   // page faults of touching tens of megabytes in 4 KiB pages.
-  constexpr size_t kHugeThreshold = size_t(4) << 20;
-  if (data != nullptr && bytes >= kHugeThreshold) {
-    const uintptr_t page = 4096;
-    uintptr_t start = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-  }
-#endif
+  platform::AdviseLargeBlock(data, bytes);
   return data;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "module/errors.h"
+#include "platform/platform.h"
 
 namespace brv::link {
 namespace {
@@ -12,7 +13,11 @@ namespace {
 // connection is closed rather than reading without end.
 constexpr uint32_t kMaxDrain = 16u << 20;
 
-void* PlainAllocate(size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
+void* PlainAllocate(size_t bytes) {
+  void* data = std::malloc(bytes == 0 ? 1 : bytes);
+  platform::AdviseLargeBlock(data, bytes);
+  return data;
+}
 void PlainRelease(void* data) { std::free(data); }
 
 }  // namespace

@@ -77,6 +77,12 @@ bool StartProcess(const std::u16string& path, bool portable);
 // Sleeps; returns false when a signal handler asked the wait to stop.
 bool SleepMs(uint32_t ms);
 
+// ---- memory ---------------------------------------------------------------
+// Advises the kernel to back a large block that is about to be filled with
+// huge pages, sparing the page faults of touching it in small pages. Does
+// nothing for blocks below a few megabytes or where there is no such advice.
+void AdviseLargeBlock(void* data, size_t bytes);
+
 // ---- text and hashing ----------------------------------------------------
 // Simple per-unit lower-case mapping, independent of the locale.
 char16_t LowerUnit(char16_t unit);

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/mman.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -362,6 +363,20 @@ bool StartProcess(const std::u16string& path, bool portable) {
   close(report[0]);
   bool started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
   return started;
+}
+
+void AdviseLargeBlock(void* data, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr size_t kThreshold = size_t(4) << 20;
+  if (data == nullptr || bytes < kThreshold) return;
+  const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+  uintptr_t start = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
 bool SleepMs(uint32_t ms) {

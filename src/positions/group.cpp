@@ -99,6 +99,43 @@ bool MatchGroup(const char16_t* group, const char16_t* name) {
   }
 }
 
+namespace {
+
+// The records of one reply share few symbols: remembering the verdicts of
+// the last distinct symbol fields matches the group once per symbol rather
+// than once per record. A fixed table, so nothing is allocated per record.
+class VerdictMemo {
+ public:
+  // The verdict for a symbol field seen before, or null.
+  const bool* Find(const uint8_t* field) {
+    for (int k = 0; k < used_; ++k) {
+      int i = (last_ + k) % used_;  // the last hit first: records come in runs
+      if (std::memcmp(fields_[i], field, kFieldBytes) == 0) {
+        last_ = i;
+        return &verdicts_[i];
+      }
+    }
+    return nullptr;
+  }
+  void Add(const uint8_t* field, bool verdict) {
+    int i = used_ < kEntries ? used_++ : next_++ % kEntries;
+    std::memcpy(fields_[i], field, kFieldBytes);
+    verdicts_[i] = verdict;
+    last_ = i;
+  }
+
+ private:
+  static constexpr int kEntries = 16;
+  static constexpr size_t kFieldBytes = kSymbolUnits * 2;
+  uint8_t fields_[kEntries][kFieldBytes];
+  bool verdicts_[kEntries];
+  int used_ = 0;
+  int next_ = 0;
+  int last_ = 0;
+};
+
+}  // namespace
+
 int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*allocate)(size_t),
                       void (*release)(void*), uint8_t** records, uint32_t* count) {
   if (records == nullptr || *records == nullptr || count == nullptr || allocate == nullptr ||
@@ -117,11 +154,20 @@ int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*a
   uint32_t n = 0;
   char16_t name[kSymbolUnits + 1];
   name[kSymbolUnits] = 0;  // a symbol filling its field still ends here
+  VerdictMemo memo;
   for (uint32_t i = 0; i < *count; ++i) {
     const uint8_t* record = *records + size * i;
     const uint8_t* field = record + shape.symbol_offset;
-    for (size_t u = 0; u < kSymbolUnits; ++u) name[u] = char16_t(field[2 * u] | field[2 * u + 1] << 8);
-    if (MatchGroup(group, name)) std::memcpy(kept + size * n++, record, size);
+    const bool* known = memo.Find(field);
+    bool pass;
+    if (known != nullptr) {
+      pass = *known;
+    } else {
+      for (size_t u = 0; u < kSymbolUnits; ++u) name[u] = char16_t(field[2 * u] | field[2 * u + 1] << 8);
+      pass = MatchGroup(group, name);
+      memo.Add(field, pass);
+    }
+    if (pass) std::memcpy(kept + size * n++, record, size);
   }
   release(*records);
   *records = kept;
