@@ -5,7 +5,7 @@ VPY := $(VENV)/bin/python
 BUILD ?= build/dev
 WHEEL_BUILD := build/wheel
 
-.PHONY: venv install test demo dev devtest unit test-asan clean
+.PHONY: venv install test demo dev devtest unit asan-build test-asan fuzz soak clean
 
 $(VPY):
 	$(PYTHON) -m venv $(VENV)
@@ -49,15 +49,33 @@ devtest: dev
 # and the whole suite run against it. The sanitizer runtime must be loaded
 # before the interpreter's own allocator is used, hence the preload; leak
 # reports are off because the interpreter itself keeps memory until exit.
+# A report ends the process: pytest captures only sys.stderr (--capture=sys),
+# not the stream itself, so that the report is not lost with the process.
 ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
 UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
-test-asan: venv
-	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) \
+ASAN_BUILD ?= build/asan
+ASAN_RUN = LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc \
+	PYTHONPATH=$(ASAN_BUILD)/pkg $(VPY)
+asan-build: venv
+	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) \
 		-DBRV_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-	$(VENV)/bin/cmake --build build/asan
-	LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc \
-		PYTHONPATH=build/asan/pkg $(VPY) -m pytest -q -p no:cacheprovider tests
+	$(VENV)/bin/cmake --build $(ASAN_BUILD)
+
+test-asan: asan-build
+	$(ASAN_RUN) -m pytest -q -p no:cacheprovider --capture=sys tests
+
+# Hostile replies to every client operation for FUZZ_SECONDS, under the
+# sanitizers; a case that breaks a rule, crashes or hangs is saved into
+# tests/fuzz_corpus, whose cases `make test` replays.
+FUZZ_SECONDS ?= 60
+fuzz: asan-build
+	$(ASAN_RUN) tests/fuzz_replies.py fuzz --seconds $(FUZZ_SECONDS)
+
+# The leak soak of `make test` with SOAK_CALLS calls instead of 200,000.
+SOAK_CALLS ?= 1000000
+soak: dev
+	SOAK_CALLS=$(SOAK_CALLS) PYTHONPATH=$(BUILD)/pkg $(VPY) -m pytest -q -p no:cacheprovider tests/test_soak.py
 
 clean:
 	rm -rf build

@@ -1,0 +1,134 @@
+"""Leaks: many calls of every client operation, succeeding and failing.
+
+The calls run against the fake terminal in phases: every reply good, then
+every reply failing its own way (a negative status on a bare header, a wrong
+echo, a reply one byte long that is drained, one byte short), invalid
+arguments (no exchange), and no connection (-10004).  After a warm-up pass,
+the process's resident size, the interpreter's allocated blocks and the
+reference counts of the shared objects (None, True, False, the record types
+and the two array layouts) are taken; after the soak they must not have
+grown beyond noise.  A leak of one object or one record buffer per call
+shows as thousands of blocks or megabytes.
+
+200,000 calls by default, which `make test` runs (about 20 s); SOAK_CALLS
+sets another count (`make soak` runs a million).  Under the address
+sanitizer the count is cut to 20,000 and the resident size is not compared:
+the sanitizer holds freed memory back on purpose.
+"""
+
+import gc
+import os
+import sys
+
+import borvane as brv
+import client_ops
+
+SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
+CALLS = int(os.environ.get("SOAK_CALLS", "20000" if SANITIZED else "200000"))
+
+RECORD_TYPES = ["AccountInfo", "BookInfo", "OrderCheckResult", "OrderSendResult", "SymbolInfo",
+                "TerminalInfo", "Tick", "TradeDeal", "TradeOrder", "TradePosition", "TradeRequest"]
+
+
+def _rss_bytes():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) * 1024
+    raise AssertionError("no VmRSS")
+
+
+def _invalid_calls():
+    """Calls refused for their arguments: converted, reported, nothing sent."""
+    return [
+        lambda: brv.symbol_info("S" * 30),
+        lambda: brv.copy_rates_from("EURUSD", 1, "not a time", 10),
+        lambda: brv.copy_ticks_range("EURUSD", 0, 1, -1),
+        lambda: brv.order_send({"volume": 1}),
+        lambda: brv.order_check({"symbol": None}),
+        lambda: brv.positions_get(group=5),
+        lambda: brv.history_deals_get(0, 1, group="g" * 2000),
+        lambda: brv.order_calc_profit(1, "EURUSD", 1.0, 1.1),
+        lambda: brv.login(0),
+        lambda: brv.symbols_get(1, 2),
+        lambda: brv.initialize(path=3),
+    ]
+
+
+class Soak:
+    def __init__(self, fake):
+        self.fake = fake
+        self.ops = [op for op in client_ops.operations(fake.exe) if op.name != "initialize"]
+        self.calls = 0
+
+    def _answer(self, phase):
+        for op in self.ops:
+            good = client_ops.payload(op, count=3)
+            if phase == "good":
+                self.fake.on(op.cmd, 1, good)
+            elif phase == "status":
+                self.fake.on(op.cmd, -4)
+            elif phase == "echo":
+                self.fake.on(op.cmd, 1, good, echo=op.cmd + 1000)
+            elif phase == "long":
+                self.fake.on(op.cmd, 1, good + b"\0")
+            else:  # short
+                self.fake.on(op.cmd, 1, good[:-1] if good else b"\0")
+
+    def run(self, budget):
+        """Cycles through the phases until `budget` calls were made."""
+        start = self.calls
+        results = []  # keeps one pass of results alive, as a caller would
+        while self.calls - start < budget:
+            for phase in ("good", "status", "echo", "long", "short"):
+                self._answer(phase)
+                for _ in range(10):
+                    results = [op.call() for op in self.ops]
+                    self.calls += len(self.ops)
+                if phase == "good":
+                    assert all(r is not None and r is not False for r in results), brv.last_error()
+                else:
+                    assert all(r == op.failure or op.name.endswith("ticket") or op.name.startswith("market_book")
+                               for r, op in zip(results, self.ops))
+            for call in _invalid_calls():
+                call()
+                self.calls += 1
+            brv.shutdown()  # no connection: every exchange fails before it starts
+            for op in self.ops:
+                op.call()
+                self.calls += 1
+            self._answer("good")
+            assert brv.initialize(self.fake.exe) is True, brv.last_error()
+        del results
+
+
+def _snapshot(layouts):
+    gc.collect()
+    counts = {"None": sys.getrefcount(None), "True": sys.getrefcount(True), "False": sys.getrefcount(False)}
+    for name in RECORD_TYPES:
+        counts[name] = sys.getrefcount(getattr(brv, name))
+    for name, dtype in layouts.items():
+        counts[name] = sys.getrefcount(dtype)
+    return _rss_bytes(), sys.getallocatedblocks(), counts
+
+
+def test_soak_leaks_nothing(connected):
+    soak = Soak(connected)
+    layouts = {}
+    soak.run(1)  # warm-up: every path once, caches filled
+    # the layouts as the module hands them out, held only here
+    soak._answer("good")
+    layouts["bar layout"] = brv.copy_rates_from("EURUSD", 1, 0, 10).dtype
+    layouts["tick layout"] = brv.copy_ticks_from("EURUSD", 0, 10, 0).dtype
+    soak.run(min(CALLS // 10, 20000))
+    rss0, blocks0, refs0 = _snapshot(layouts)
+
+    soak.run(CALLS)
+
+    rss1, blocks1, refs1 = _snapshot(layouts)
+    assert soak.calls >= CALLS
+    drift = {name: refs1[name] - refs0[name] for name in refs0 if refs1[name] != refs0[name]}
+    assert all(abs(d) < 20 for d in drift.values()), drift
+    assert blocks1 - blocks0 < 500, "%d blocks more" % (blocks1 - blocks0)
+    if not SANITIZED:
+        assert rss1 - rss0 < 4 << 20, "resident size grew by %.1f MB" % ((rss1 - rss0) / 1e6)
