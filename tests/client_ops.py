@@ -10,7 +10,6 @@ Shapes: "status" (no payload), "value" (one u32), "f64" (one double),
 "list" (u32 count, then records of `layout`).
 """
 
-import random
 import struct
 from collections import namedtuple
 
@@ -121,12 +120,3 @@ def payload(op, count=2, rng=None):
     if op.shape == "record":
         return record_bytes(op.layout, rng)
     return R.pack_record_list(record_bytes(op.layout, rng) for _ in range(count))
-
-
-def good_status(op):
-    """A status that makes the op succeed (ticket look-ups need a positive one)."""
-    return 1
-
-
-def make_rng(seed):
-    return random.Random(seed)
