@@ -28,6 +28,7 @@ Scripting, in order of precedence for each request:
 Records and payloads are built with the helpers of `records`.
 """
 
+import contextlib
 import hashlib
 import os
 import socket
@@ -41,15 +42,7 @@ from multiprocessing.connection import Connection
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from records import (  # noqa: E402
-    frame_reply, pack_record_list, pack_value, pack_version, pack_string, text,
-)
-
-__all__ = [
-    "FakeTerminal", "Request", "pipe_name", "socket_path",
-    "pack_value", "pack_record_list", "pack_version", "pack_string", "text",
-    "frame_reply",
-]
+from records import frame_reply, pack_record_list, pack_value, pack_version  # noqa: E402
 
 CMD_VERSION = 1
 CMD_HANDSHAKE = 4
@@ -125,10 +118,8 @@ class FakeTerminal:
         if self._conn is not None:
             self._conn.close()
             self._conn = None
-        try:
+        with contextlib.suppress(FileNotFoundError):
             os.unlink(self.socket_path)
-        except FileNotFoundError:
-            pass
 
     def stop(self):
         """End the process; its socket file and connections go away."""
@@ -303,10 +294,7 @@ class _Server:
             threading.Thread(target=self.serve, args=(sock, index), daemon=True).start()
 
     def closed(self, sock, index):
-        try:
-            sock.close()
-        except OSError:
-            pass
+        sock.close()
         with self.lock:
             self.conns[index][1] = False
             self.lock.notify_all()
@@ -396,57 +384,36 @@ class _Server:
 
     def control(self, op, kw):
         with self.lock:
-            if op == "on":
-                self.handlers[kw["cmd"]] = kw["spec"]
-            elif op == "off":
-                self.handlers.pop(kw["cmd"], None)
-            elif op == "default":
-                self.default_spec = kw["spec"]
-            elif op == "queue":
-                if kw["entry"]["action"] == "hang":
-                    self.release_event.clear()
-                self.queue.append(kw["entry"])
-            elif op == "clear_queue":
-                self.queue.clear()
-            elif op == "pending":
-                return len(self.queue)
-            elif op == "release":
-                self.release_event.set()
-            elif op == "readiness":
-                self.ready_states = list(kw["states"])
-            elif op == "set":
-                setattr(self, kw["name"], kw["value"])
-            elif op == "requests":
-                return list(self.requests)
-            elif op == "clear":
-                self.requests.clear()
-            elif op == "connections":
-                return [c[1] for c in self.conns]
-            elif op == "wait_connections":
+            if op == "wait_connections":
                 deadline = time.monotonic() + kw["timeout"]
-                while [c[1] for c in self.conns] != kw["expected"]:
-                    left = deadline - time.monotonic()
-                    if left <= 0:
-                        break
-                    self.lock.wait(left)
-                return [c[1] for c in self.conns]
-            else:
-                raise ValueError("unknown control operation %r" % op)
-        return None
+                while [c[1] for c in self.conns] != kw["expected"] and time.monotonic() < deadline:
+                    self.lock.wait(deadline - time.monotonic())
+                op = "connections"
+            if op == "queue" and kw["entry"]["action"] == "hang":
+                self.release_event.clear()
+            return {
+                "on": lambda: self.handlers.__setitem__(kw["cmd"], kw["spec"]),
+                "off": lambda: self.handlers.pop(kw["cmd"], None) and None,
+                "default": lambda: setattr(self, "default_spec", kw["spec"]),
+                "queue": lambda: self.queue.append(kw["entry"]),
+                "clear_queue": self.queue.clear,
+                "pending": lambda: len(self.queue),
+                "release": self.release_event.set,
+                "readiness": lambda: setattr(self, "ready_states", list(kw["states"])),
+                "set": lambda: setattr(self, kw["name"], kw["value"]),
+                "requests": lambda: list(self.requests),
+                "clear": self.requests.clear,
+                "connections": lambda: [c[1] for c in self.conns],
+            }[op]()
 
     def stop(self):
         with self.lock:
             self.stopping = True
             socks = [c[0] for c in self.conns]
         self.release_event.set()
-        try:
-            self.listener.close()
-        except OSError:
-            pass
-        try:
+        self.listener.close()
+        with contextlib.suppress(FileNotFoundError):
             os.unlink(self.path)
-        except FileNotFoundError:
-            pass
         for s in socks:
             _shut(s)
 
@@ -470,18 +437,14 @@ def _shut(sock):
 
 
 def _split(data, chunks):
-    if not chunks:
-        return [data]
     if isinstance(chunks, int):
-        size = max(1, -(-len(data) // chunks))
-        return [data[i:i + size] for i in range(0, len(data), size)] or [data]
+        chunks = [max(1, -(-len(data) // chunks))] * chunks
     parts, pos = [], 0
-    for size in chunks:
+    for size in chunks or ():
         parts.append(data[pos:pos + size])
         pos += size
-    if pos < len(data):
-        parts.append(data[pos:])
-    return [p for p in parts if p]
+    parts.append(data[pos:])
+    return [p for p in parts if p] or [data]
 
 
 def _main(path, control_fd):
