@@ -10,7 +10,6 @@ Unix socket path is limited to 107 bytes.
 
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
@@ -32,12 +31,6 @@ os.environ.update(_PRIVATE)
 def pytest_unconfigure(config):
     for key in ("XDG_RUNTIME_DIR", "HOME"):
         shutil.rmtree(_PRIVATE[key], ignore_errors=True)
-
-
-@pytest.fixture(scope="session")
-def private_env():
-    """The private folders: runtime (sockets), home and data home."""
-    return dict(_PRIVATE)
 
 
 def make_exe(folder, name="terminal64.exe"):
@@ -99,48 +92,3 @@ def connected(fake):
 def missing_exe(tmp_path):
     """A terminal path whose file does not exist: connecting fails at once."""
     return os.path.join(os.path.realpath(str(tmp_path)), "absent", "terminal64.exe")
-
-
-# ------------------------------------------------------------------ families
-#
-# Function families land one after another; until then a function is a
-# placeholder that reports (-7, "Terminal: Unsupported function") whatever it
-# is given.  A real function called without a connection never reports -7, so
-# one call in a fresh process tells them apart without disturbing the test's
-# own connection.
-
-_UNSUPPORTED = (-7, "Terminal: Unsupported function")
-_landed = {}
-
-
-def landed(name, *probe_args):
-    """Has the module function `name` landed?  `probe_args` make a valid call."""
-    if name not in _landed:
-        code = ("import borvane as b\n"
-                "f = getattr(b, %r, None)\n"
-                "if f is None: print('missing')\n"
-                "else: f(*%r); print('placeholder' if b.last_error() == %r else 'landed')\n"
-                % (name, probe_args, _UNSUPPORTED))
-        out = subprocess.run([sys.executable, "-c", code], capture_output=True,
-                             text=True, timeout=60, env=os.environ.copy())
-        _landed[name] = out.stdout.strip() == "landed"
-    return _landed[name]
-
-
-def require(name, *probe_args):
-    """Skip the calling test until the module function `name` has landed."""
-    if not landed(name, *probe_args):
-        pytest.skip("%s has not landed yet" % name)
-
-
-def require_discovery():
-    """Skip the calling test, right after an `initialize()` without a path
-    failed, when terminal discovery has not landed: discovery always leaves a
-    message ("Borvane x64 not found" at the least), its placeholder none."""
-    if brv_last_error() == (-10003, "IPC initialize failed, "):
-        pytest.skip("terminal discovery has not landed yet")
-
-
-def brv_last_error():
-    import borvane
-    return borvane.last_error()

@@ -1,7 +1,10 @@
-"""The module surface: functions, record types, the last error, argument
-limits, time arguments and the bar and tick array layouts."""
+"""The module surface and its conventions: functions, record types and the
+type stub, the last error, the order of checks, the symbol argument of every
+function that sends one, and time arguments."""
 
+import ast
 import datetime
+import inspect
 import os
 import struct
 import subprocess
@@ -12,11 +15,10 @@ import pytest
 
 import borvane as brv
 import records as R
-from conftest import require
 
 UTC = datetime.timezone.utc
-INVALID = (-2, "Invalid arguments")
 EMOJI = "\U0001F600"
+STUB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python", "borvane", "_core.pyi")
 
 # name, calling convention, signature line, description line
 FUNCTIONS = [
@@ -90,10 +92,6 @@ TYPES = [
     ("BookInfo", "This is a structure for storing Depth of Market information", R.BOOK_ENTRY.names),
 ]
 
-FIELD_COUNTS = {"TradePosition": 19, "TradeOrder": 24, "TradeDeal": 18, "TradeRequest": 17,
-                "OrderSendResult": 11, "OrderCheckResult": 9, "Tick": 8, "TerminalInfo": 22,
-                "SymbolInfo": 96, "AccountInfo": 28, "BookInfo": 4}
-
 
 def set_known_error():
     """Leave a recognisable last error: login() without a login is refused."""
@@ -106,12 +104,11 @@ def set_known_error():
 def test_module_documentation_and_exports():
     core = brv._core
     assert core.__doc__ == "API Connector to Borvane Terminal"
-    for name, *_ in FUNCTIONS:
-        assert getattr(brv, name) is getattr(core, name), name
-    for name, *_ in TYPES:
-        assert getattr(brv, name) is getattr(core, name), name
     public = {n for n in dir(core) if not n.startswith("_")}
     assert public == {f[0] for f in FUNCTIONS} | {t[0] for t in TYPES}
+    for name in public:
+        assert getattr(brv, name) is getattr(core, name), name
+    assert all(isinstance(getattr(core, t[0]), type) for t in TYPES)
 
 
 @pytest.mark.parametrize("name, style, signature, description", FUNCTIONS, ids=[f[0] for f in FUNCTIONS])
@@ -119,73 +116,70 @@ def test_function_docstring_and_calling_convention(name, style, signature, descr
     func = getattr(brv._core, name)
     assert func.__doc__ == signature + "\n\n" + description
     set_known_error()
-    if style == "none":
-        with pytest.raises(TypeError):
-            func(1)
-    elif style == "pos":
-        with pytest.raises(TypeError):
-            func(x=1)
-    else:
+    if style == "kw":
         return
+    with pytest.raises(TypeError):
+        func(1) if style == "none" else func(x=1)
     # Python refused the call before the function ran
     assert brv.last_error() == (-2, 'Invalid "login" argument')
 
 
-def test_last_error_of_a_fresh_module():
-    out = subprocess.run([sys.executable, "-c", "import borvane; print(repr(borvane.last_error()))"],
-                         capture_output=True, text=True, env=os.environ.copy(), timeout=60)
-    assert out.stdout.strip() == "(0, '')", out.stderr
+@pytest.fixture(scope="module")
+def stub():
+    with open(STUB, encoding="utf-8") as f:
+        tree = ast.parse(f.read())
+    functions, classes = {}, {}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            functions.setdefault(node.name, node)  # overloads carry the docstring on the first
+        elif isinstance(node, ast.ClassDef):
+            classes[node.name] = node
+    return functions, classes
 
 
-def test_last_error_does_not_change_it():
-    set_known_error()
-    first = brv.last_error()
-    assert brv.last_error() == first
-    assert type(first) is tuple and type(first[0]) is int and type(first[1]) is str
+def test_stub_functions_and_docstrings(stub):
+    functions, classes = stub
+    assert {n for n in functions if not n.startswith("_")} == {f[0] for f in FUNCTIONS}
+    assert {n for n in classes if not n.startswith("_")} == {t[0] for t in TYPES}
+    for name, _, signature, description in FUNCTIONS:
+        assert ast.get_docstring(functions[name]) == inspect.cleandoc(signature + "\n\n" + description)
+    assert os.path.isfile(os.path.join(os.path.dirname(STUB), "py.typed"))
 
-
-# ---------------------------------------------------------------- record types
 
 @pytest.mark.parametrize("name, doc, fields", TYPES, ids=[t[0] for t in TYPES])
-def test_record_type(name, doc, fields):
+def test_record_type_and_its_stub(stub, name, doc, fields):
     cls = getattr(brv, name)
-    assert issubclass(cls, tuple)
-    assert cls.__doc__ == doc
-    assert len(fields) == FIELD_COUNTS[name]
+    assert issubclass(cls, tuple) and cls.__doc__ == doc
     assert cls.n_fields == cls.n_sequence_fields == len(fields)
     values = [object() for _ in fields]
     rec = cls(values)
-    assert len(rec) == len(fields)
     d = rec._asdict()
-    assert type(d) is dict
-    assert list(d) == fields
+    assert type(d) is dict and list(d) == fields
     for field, value in zip(fields, values):
-        assert d[field] is value
-        assert getattr(rec, field) is value
-
-
-def _trade_request():
-    return brv.TradeRequest((1, 2, 3, "EURUSD", 0.5, 1.1, 0.0, 1.0, 1.2, 10, 0, 1, 2, 0, "c", 7, 8))
+        assert d[field] is value and getattr(rec, field) is value
+    node = stub[1][name]
+    assert ast.get_docstring(node) == doc
+    properties = [f.name for f in node.body if isinstance(f, ast.FunctionDef)
+                  and any(isinstance(d, ast.Name) and d.id == "property" for d in f.decorator_list)]
+    assert properties == fields
+    # the tuple base lists one item type per field
+    (base,) = [b for b in node.bases if isinstance(b, ast.Subscript) and getattr(b.value, "id", "") == "tuple"]
+    assert len(getattr(base.slice, "value", base.slice).elts) == len(fields)  # 3.8 wraps it in Index
 
 
 @pytest.mark.parametrize("name, head", [
     ("OrderSendResult", (10009, 1, 2, 0.5, 1.1, 1.0, 1.2, "done", 3, -1)),
     ("OrderCheckResult", (0, 100.0, 100.0, 0.0, 5.0, 95.0, 2000.0, "ok")),
 ])
-def test_asdict_keeps_the_nested_request(name, head):
-    req = _trade_request()
-    rec = getattr(brv, name)(head + (req,))
-    d = rec._asdict()
-    assert d["request"] is req
-    assert isinstance(d["request"], brv.TradeRequest)
-    assert d["request"]._asdict() == dict(zip(R.TRADE_REQUEST.names, req))
-    assert [d[k] for k in list(d)[:-1]] == list(head)
-
-
-def test_asdict_leaves_the_last_error():
+def test_asdict_keeps_the_nested_request_and_the_last_error(name, head):
+    req = brv.TradeRequest((1, 2, 3, "EURUSD", 0.5, 1.1, 0.0, 1.0, 1.2, 10, 0, 1, 2, 0, "c", 7, 8))
     set_known_error()
-    _trade_request()._asdict()
-    assert brv.last_error() == (-2, 'Invalid "login" argument')
+    d = getattr(brv, name)(head + (req,))._asdict()
+    assert d["request"] is req
+    assert list(d.values())[:-1] == list(head)
+    assert req._asdict() == dict(zip(R.TRADE_REQUEST.names, req))
+    # neither _asdict nor last_error() itself changes the last error
+    assert brv.last_error() == brv.last_error() == (-2, 'Invalid "login" argument')
 
 
 def test_asdict_of_another_type_is_refused_by_python():
@@ -196,61 +190,85 @@ def test_asdict_of_another_type_is_refused_by_python():
         order._asdict(1)
 
 
-# ---------------------------------------------------------------- text limits
+def test_fresh_module_state():
+    # last error (0, ""); build number 0, so the gate of symbols_total and
+    # symbols_get comes before the pipe, while symbol_select has no gate
+    code = ("import borvane as b\n"
+            "print(repr(b.last_error()))\n"
+            "print(b.symbols_total(), b.last_error()[0], b.symbols_get(), b.last_error()[0],"
+            " b.symbol_select('EURUSD'), b.last_error()[0])\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         timeout=60, env=os.environ.copy())
+    assert out.stdout.splitlines() == ["(0, '')", "None -5 None -5 False -10004"], out.stderr
 
-@pytest.mark.parametrize("symbol, sent", [
-    ("S" * 29, True),
-    ("S" * 30, False),
-    (EMOJI * 14 + "a", True),     # 29 units
-    (EMOJI * 15, False),          # 30 units in 15 characters
-    ("", True),
+
+# ---------------------------------------------------------------- order of checks
+
+@pytest.mark.parametrize("name, args, kwargs, failed", [
+    ("login", (0,), {}, False),
+    ("symbol_info", (), {}, None),
+    ("symbol_info_tick", ("A", "B"), {}, None),
+    ("symbol_select", ("EURUSD", 1, 2), {}, False),
+    ("symbols_get", ("A", "B"), {}, False),
+    ("copy_rates_from", ("EURUSD", 1.0, 0, 10), {}, None),
+    ("copy_rates_from_pos", ("EURUSD", 1, 0, "10"), {}, None),
+    ("copy_rates_range", ("EURUSD", 1, "x", 0), {}, None),
+    ("copy_ticks_from", ("EURUSD", None, 10, 0), {}, None),
+    ("copy_ticks_range", ("EURUSD", 0, 10), {}, None),
+    ("positions_get", (), {"ticket": -1}, None),
+    ("orders_get", ("EURUSD",), {}, None),
+    ("history_orders_total", (0, None), {}, None),
+    ("history_orders_get", (0,), {}, None),
+    ("history_deals_total", ("x", 0), {}, None),
+    ("history_deals_get", (), {"position": 1.5}, None),
+    ("order_check", ({"volume": 1},), {}, None),
+    ("order_send", (None,), {}, None),
+    ("order_calc_margin", (1, "EURUSD", 1.0), {}, None),
+    ("order_calc_profit", (1, "EURUSD", "1.0", 1.0, 1.0), {}, None),
+    ("market_book_add", (), {}, None),
+    ("market_book_release", ("A", "B"), {}, None),
+    ("market_book_get", (), {}, None),
 ])
-def test_short_text_limit(connected, symbol, sent):
-    require("symbol_info_tick", "X")
-    connected.on(172, 0, R.tick(time=1))
-    result = brv.symbol_info_tick(symbol)
-    if sent:
-        assert result is not None, brv.last_error()
-        assert [r.raw for r in connected.requests()] == [R.frame_request(172, R.pack_string(symbol))]
-    else:
-        assert result is None
-        assert brv.last_error() == INVALID
-        assert connected.requests() == []
+def test_arguments_are_checked_before_the_pipe(name, args, kwargs, failed):
+    brv.shutdown()
+    assert getattr(brv, name)(*args, **kwargs) is failed
+    assert brv.last_error()[0] == -2
 
 
-@pytest.mark.parametrize("group, sent", [
-    ("G" * 1997, True),
-    ("G" * 1998, False),
-    (EMOJI * 998 + "g", True),
-    (EMOJI * 999, False),
-])
-def test_group_text_limit(connected, group, sent):
-    require("symbols_get")
-    connected.on(175, records=[])
-    result = brv.symbols_get(group)
-    if sent:
-        assert result == (), brv.last_error()
+# every function that sends its symbol as a wire string: the call, the bytes
+# before the string in the body, and the value of a refused call
+SYMBOL_CALLS = {
+    "symbol_info": (lambda s: brv.symbol_info(s), 0, None),
+    "symbol_info_tick": (lambda s: brv.symbol_info_tick(s), 0, None),
+    "symbol_select": (lambda s: brv.symbol_select(s, True), 0, False),
+    "market_book_add": (lambda s: brv.market_book_add(s), 0, None),
+    "market_book_release": (lambda s: brv.market_book_release(s), 0, None),
+    "market_book_get": (lambda s: brv.market_book_get(s), 0, None),
+    "copy_rates_from": (lambda s: brv.copy_rates_from(s, 1, 0, 10), 0, None),
+    "copy_rates_from_pos": (lambda s: brv.copy_rates_from_pos(s, 1, 0, 10), 0, None),
+    "copy_rates_range": (lambda s: brv.copy_rates_range(s, 1, 0, 10), 0, None),
+    "copy_ticks_from": (lambda s: brv.copy_ticks_from(s, 0, 10, 0), 0, None),
+    "copy_ticks_range": (lambda s: brv.copy_ticks_range(s, 0, 10, 0), 0, None),
+    "order_calc_margin": (lambda s: brv.order_calc_margin(0, s, 1.0, 1.0), 4, None),
+    "order_calc_profit": (lambda s: brv.order_calc_profit(0, s, 1.0, 1.0, 1.0), 4, None),
+    "positions_get": (lambda s: brv.positions_get(symbol=s), 0, None),
+    "orders_get": (lambda s: brv.orders_get(symbol=s), 0, None),
+}
+
+
+@pytest.mark.parametrize("name", SYMBOL_CALLS)
+def test_symbol_of_at_most_29_units(connected, name):
+    call, at, refused = SYMBOL_CALLS[name]
+    for symbol in ["S" * 29, EMOJI * 14 + "a", ""]:
+        connected.clear()
+        call(symbol)
         (req,) = connected.requests()
-        assert req.raw == R.frame_request(175, R.pack_string(group))
-        assert len(req.raw) == 12 + 2 * 1997
-    else:
-        assert result is False
-        assert brv.last_error() == (-2, "Invalid 1st unnamed argument")
-        assert connected.requests() == []
-
-
-@pytest.mark.parametrize("build, gated", [(2363, True), (2364, False)])
-def test_terminal_build_gate(fake, build, gated):
-    require("symbols_total")
-    fake.set_build(build)
-    fake.on(173, value=12)
-    assert brv.initialize(fake.exe) is True
-    if gated:
-        assert brv.symbols_total() is None
-        assert brv.last_error()[0] == -5
-        assert 173 not in fake.commands()
-    else:
-        assert brv.symbols_total() == 12
+        assert req.body[at:at + 4 + len(symbol.encode("utf-16-le"))] == R.pack_string(symbol)
+    connected.clear()
+    for symbol in ["S" * 30, EMOJI * 15, 5, None, b"EURUSD"]:
+        assert call(symbol) is refused, symbol
+        assert brv.last_error()[0] == -2, symbol
+    assert connected.requests() == []
 
 
 # ---------------------------------------------------------------- time arguments
@@ -260,146 +278,19 @@ class Stamp(datetime.datetime):
         return 42.9
 
 
-class BadStamp(datetime.datetime):
-    def timestamp(self):
-        raise ValueError("no time")
-
-
-TIMES = [
+@pytest.mark.parametrize("value, seconds", [
     (datetime.datetime(2020, 1, 10, tzinfo=UTC), 1578614400),
     (datetime.datetime(2020, 1, 10, 0, 0, 0, 999999, tzinfo=UTC), 1578614400),
     (datetime.datetime(2020, 1, 10, 1, tzinfo=datetime.timezone(datetime.timedelta(hours=1))), 1578614400),
     (datetime.datetime(1969, 12, 31, 23, 59, 59, tzinfo=UTC), -1),
     (datetime.datetime(2020, 1, 10, 12, 30), int(datetime.datetime(2020, 1, 10, 12, 30).timestamp())),
     (Stamp(2001, 1, 1), 42),
-    (0, 0),
-    (0.0, 0),
-    (1578614400, 1578614400),
-    (1578614400.9, 1578614400),
-    (1.9, 1),
-    (-1.9, -1),
-    (-0.5, 0),
-    (True, 1),
-    (False, 0),
-    (-1, -1),
-    (2**31 - 1, 2**31 - 1),
-    (-2**31, -2**31),
+    (0, 0), (0.0, 0), (1578614400, 1578614400), (1578614400.9, 1578614400), (1.9, 1), (-1.9, -1),
+    (-0.5, 0), (True, 1), (False, 0), (-1, -1), (2**31 - 1, 2**31 - 1), (-2**31, -2**31),
     (np.float64(5.7), 5),
-]
-REFUSED_TIMES = [datetime.date(2020, 1, 10), "2020-01-10", np.int64(5), None, BadStamp(2001, 1, 1), [1]]
-
-
-def _rates_body(symbol, timeframe, date_from, date_to):
-    return R.pack_string(symbol) + struct.pack("<iqq", timeframe, date_from, date_to)
-
-
-@pytest.mark.parametrize("value, seconds", TIMES)
-def test_time_argument_in_a_bar_request(connected, value, seconds):
-    require("copy_rates_range", "X", 1, 0, 0)
+])
+def test_time_argument(connected, value, seconds):
     connected.on(107, records=[])
     assert brv.copy_rates_range("EURUSD", 16385, value, 7) is not None, brv.last_error()
     (req,) = connected.requests()
-    assert req.raw == R.frame_request(107, _rates_body("EURUSD", 16385, seconds, 7))
-
-
-@pytest.mark.parametrize("value, seconds", TIMES)
-def test_time_argument_in_milliseconds_in_a_tick_request(connected, value, seconds):
-    require("copy_ticks_range", "X", 0, 0, 0)
-    connected.on(105, records=[])
-    assert brv.copy_ticks_range("EURUSD", 5, value, -1) is not None, brv.last_error()
-    (req,) = connected.requests()
-    assert req.raw == R.frame_request(105, R.pack_string("EURUSD") + struct.pack("<qqi", 5000, seconds * 1000, -1))
-
-
-@pytest.mark.parametrize("value", REFUSED_TIMES, ids=lambda v: type(v).__name__)
-@pytest.mark.parametrize("position", [0, 1])
-def test_refused_time_arguments(connected, value, position):
-    require("copy_rates_range", "X", 1, 0, 0)
-    dates = [0, 0]
-    dates[position] = value
-    assert brv.copy_rates_range("EURUSD", 1, *dates) is None
-    assert brv.last_error() == INVALID
-    assert connected.requests() == []
-
-
-def test_time_arguments_checked_before_the_pipe():
-    require("copy_rates_range", "X", 1, 0, 0)
-    brv.shutdown()
-    assert brv.copy_rates_range("EURUSD", 1, "x", 0) is None
-    assert brv.last_error() == INVALID
-    assert brv.copy_rates_range("EURUSD", 1, 0, 0) is None
-    assert brv.last_error() == (-10004, "No IPC connection")
-
-
-# ---------------------------------------------------------------- array layouts
-
-BAR_DTYPE = np.dtype({
-    "names": ["time", "open", "high", "low", "close", "tick_volume", "spread", "real_volume"],
-    "formats": ["<i8", "<f8", "<f8", "<f8", "<f8", "<u8", "<i4", "<u8"],
-    "offsets": [0, 8, 16, 24, 32, 40, 48, 52], "itemsize": 60})
-TICK_DTYPE = np.dtype({
-    "names": ["time", "bid", "ask", "last", "volume", "time_msc", "flags", "volume_real"],
-    "formats": ["<i8", "<f8", "<f8", "<f8", "<u8", "<i8", "<u4", "<f8"],
-    "offsets": [0, 8, 16, 24, 32, 40, 48, 52], "itemsize": 60})
-
-BARS = [
-    dict(time=1578614400, open=1.1, high=1.2, low=1.0, close=1.15, tick_volume=2**64 - 1,
-         spread=-5, real_volume=2**64 - 2),
-    dict(time=-1, open=-0.0, high=float("inf"), low=-1e300, close=5e-324, tick_volume=0,
-         spread=2**31 - 1, real_volume=0x0102030405060708),
-]
-TICKS = [
-    dict(time=1578614400, bid=1.1, ask=1.2, last=0.0, volume=2**64 - 1, time_msc=1578614400123,
-         flags=0xFFFFFFFF, volume_real=2.5),
-    dict(time=-5, bid=-1.0, ask=1e10, last=3.25, volume=7, time_msc=-5001, flags=6, volume_real=-0.125),
-]
-
-
-def _check_array(arr, dtype, layout, rows):
-    assert isinstance(arr, np.ndarray)
-    assert arr.dtype == dtype
-    assert arr.dtype.itemsize == 60 and arr.dtype.names == dtype.names
-    assert arr.dtype.flags == 0x10
-    assert not arr.dtype.isalignedstruct
-    assert arr.shape == (len(rows),)
-    assert arr.flags.owndata and not arr.flags.writeable
-    assert arr.tobytes() == b"".join(layout.build(**r) for r in rows)
-    for got, row in zip(arr, rows):
-        for name, value in row.items():
-            assert got[name] == value or (value != value and got[name] != got[name]), name
-    if len(arr):
-        with pytest.raises(ValueError):
-            arr[0] = arr[0]
-
-
-def test_bar_layout(connected):
-    require("copy_rates_range", "X", 1, 0, 0)
-    assert BAR_DTYPE.fields["spread"] == (np.dtype("<i4"), 48)
-    assert BAR_DTYPE.fields["real_volume"] == (np.dtype("<u8"), 52)
-    connected.on(107, records=[R.bar(**b) for b in BARS])
-    first = brv.copy_rates_range("EURUSD", 1, 0, 1)
-    assert brv.last_error() == (1, "Success")
-    _check_array(first, BAR_DTYPE, R.BAR, BARS)
-    second = brv.copy_rates_range("EURUSD", 1, 0, 1)
-    assert second.dtype is first.dtype
-
-
-def test_tick_layout(connected):
-    require("copy_ticks_range", "X", 0, 0, 0)
-    assert TICK_DTYPE.fields["flags"] == (np.dtype("<u4"), 48)
-    assert TICK_DTYPE.fields["volume_real"] == (np.dtype("<f8"), 52)
-    connected.on(105, records=[R.tick(**t) for t in TICKS])
-    arr = brv.copy_ticks_range("EURUSD", 0, 1, 0)
-    _check_array(arr, TICK_DTYPE, R.TICK, TICKS)
-
-
-@pytest.mark.parametrize("func, cmd, dtype, args", [
-    ("copy_rates_range", 107, BAR_DTYPE, ("EURUSD", 1, 0, 1)),
-    ("copy_ticks_range", 105, TICK_DTYPE, ("EURUSD", 0, 1, 0)),
-])
-def test_empty_reply_gives_an_empty_array(connected, func, cmd, dtype, args):
-    require(func, "X", 1, 0, 0)
-    connected.on(cmd, records=[])
-    arr = getattr(brv, func)(*args)
-    assert arr.shape == (0,) and arr.dtype == dtype
-    assert brv.last_error() == (1, "Success")
+    assert req.raw == R.frame_request(107, R.pack_string("EURUSD") + struct.pack("<iqq", 16385, seconds, 7))
