@@ -140,10 +140,8 @@ class DataRoot:
                 continue
             kill_detached(pid)
             for path in (socket_path(exe), exe + ".started"):
-                try:
+                if os.path.lexists(path):
                     os.unlink(path)
-                except FileNotFoundError:
-                    pass
 
 
 def proc_stat(pid):
@@ -171,14 +169,8 @@ def kill_detached(pid):
 
 
 def zombie_children():
-    me = os.getpid()
-    zombies = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            st = proc_stat(int(entry))
-            if st is not None and st[1] == me and st[0] == "Z":
-                zombies.append(int(entry))
-    return sorted(zombies)
+    stats = {int(e): proc_stat(int(e)) for e in os.listdir("/proc") if e.isdigit()}
+    return sorted(pid for pid, st in stats.items() if st and st[1] == os.getpid() and st[0] == "Z")
 
 
 @pytest.fixture
@@ -260,10 +252,6 @@ def test_norrik_or_portable_qualifies(data, norrik, portable, qualifies):
         assert brv.last_error() == NOT_FOUND
 
 
-def inst_path(data, name="a"):
-    return os.path.join(str(data.base), "inst", name)
-
-
 @pytest.mark.parametrize("case", [
     "valid", "odd last byte", "ends at a NUL",
     "no mark", "big-endian mark", "8-bit", "line end kept", "no executable",
@@ -273,8 +261,7 @@ def test_origin_txt(data, case):
     # "b" is newer than "a": it wins exactly when its origin.txt names its
     # executable; a rejected "b" must not displace "a".
     older = data.folder("a", accounts=T0)
-    folder = inst_path(data, "b")
-    data.install("b")
+    folder = data.install("b")
     units = folder.encode("utf-16-le")
     origin, found = {
         "valid": (b"\xff\xfe" + units, True),
