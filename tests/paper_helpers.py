@@ -2,7 +2,6 @@
 terminal that is always stopped, and a raw socket client written from the
 protocol's framing (independent of the extension module and of the C++)."""
 
-import os
 import shutil
 import socket
 import struct
@@ -115,11 +114,3 @@ def _disconnect():
 
     if hasattr(borvane, "shutdown"):
         borvane.shutdown()
-
-
-def needs(*names):
-    """Skips a test while the module lacks any of the named functions."""
-    import borvane
-
-    missing = [n for n in names if not hasattr(borvane, n)]
-    return pytest.mark.skipif(bool(missing), reason="module lacks " + ", ".join(missing))

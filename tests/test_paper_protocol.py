@@ -8,7 +8,6 @@ import signal
 import socket
 import struct
 import subprocess
-import threading
 
 import pytest
 
@@ -96,20 +95,6 @@ def test_record_list_replies_are_exact(started, command, body, record_size):
         assert count == struct.unpack("<i", body[-8:-4] if command == 104 else body[-4:])[0]
 
 
-def test_symbol_catalogue_and_group_selection(started):
-    c = RawClient(started().socket)
-    status, payload = c.call(173)
-    (total,) = struct.unpack("<I", payload)
-    assert total >= 12
-    status, payload = c.call(174)
-    names = [text_field(payload[4 + i * 2993 + 2929:4 + i * 2993 + 2993]) for i in range(total)]
-    assert len(set(names)) == total and {"EURUSD", "XAUUSD", "BTCUSD", "US500"} <= set(names)
-    status, payload = c.call(175, s16("*USD*,!XAU*"))
-    (count,) = struct.unpack_from("<I", payload)
-    chosen = {text_field(payload[4 + i * 2993 + 2929:4 + i * 2993 + 2993]) for i in range(count)}
-    assert chosen == {n for n in names if "USD" in n and not n.startswith("XAU")}
-
-
 @pytest.mark.parametrize(
     "command, body, status",
     [
@@ -154,21 +139,6 @@ def test_clients_served_at_once(started):
     for i, c in enumerate(clients):
         echo, status, payload = c.reply()
         assert status >= 0 and struct.unpack_from("<I", payload)[0] == 100 + i
-    errors = []
-
-    def hammer(c):
-        try:
-            for _ in range(50):
-                assert c.call(172, s16("BTCUSD"))[0] >= 0
-        except Exception as e:  # reported below
-            errors.append(e)
-
-    threads = [threading.Thread(target=hammer, args=(c,)) for c in clients]
-    for th in threads:
-        th.start()
-    for th in threads:
-        th.join()
-    assert errors == []
 
 
 def test_data_folder_is_laid_out_for_discovery(started):
@@ -183,10 +153,6 @@ def test_data_folder_is_laid_out_for_discovery(started):
     assert os.path.isfile(os.path.join(folder, "config", "terminal.ini"))
     with open(os.path.join(folder, "paper.pid")) as f:
         assert int(f.read()) == t.pid
-    # terminal_info reports the same folders.
-    status, record = RawClient(t.socket).call(180)
-    assert text_field(record[1601:2121]) == os.path.dirname(os.path.realpath(t.path))
-    assert text_field(record[2121:2641]) == folder
 
 
 def test_portable_terminal_keeps_its_data_in_its_folder(started):

@@ -1,6 +1,6 @@
 """End to end through borvane: connecting to the paper terminal (started by
-the module, then found by discovery), authorisation and readiness, several
-clients at once, and bad requests that must not bring the terminal down."""
+the module, then found by discovery), authorisation and readiness, and
+several clients at once."""
 
 import os
 import subprocess
@@ -11,9 +11,7 @@ import pytest
 
 import borvane as brv
 import borvane.paper as paper
-from paper_helpers import RawClient, install, isolated, needs, started  # noqa: F401
-
-pytestmark = needs("initialize", "account_info", "terminal_info", "login")
+from paper_helpers import install, isolated, started  # noqa: F401
 
 
 @pytest.fixture
@@ -103,7 +101,6 @@ _CLIENT = textwrap.dedent("""
 """)
 
 
-@needs("order_send", "positions_get", "copy_rates_from_pos")
 def test_two_clients_at_once(started):
     t = started()
     pkg_root = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
@@ -116,22 +113,3 @@ def test_two_clients_at_once(started):
         assert p.returncode == 0 and out.strip() == b"ok", err.decode()
     assert brv.initialize(path=t.path)
     assert sorted(p.symbol for p in brv.positions_get()) == ["EURUSD", "XAUUSD"]
-
-
-@pytest.mark.parametrize("garbage", [
-    b"\xff\xff\xff\x7f",                       # absurd length
-    b"\x02\x00\x00\x00\x01\x02",                 # too short to hold a command
-    b"\x08\x00\x00\x00\xac\x00\x00\x00\x09\x00\x00\x00",  # string beyond its body
-])
-def test_malformed_request_does_not_kill_the_terminal(started, garbage):
-    t = started()
-    assert brv.initialize(path=t.path)
-    bad = RawClient(t.socket, timeout=10)
-    bad.sock.sendall(garbage)
-    if garbage.startswith(b"\x08"):
-        assert bad.reply()[1] == -2
-    else:
-        assert bad.closed_by_peer()
-    assert brv.symbol_info_tick("EURUSD") is not None, brv.last_error()
-    assert brv.account_info() is not None
-    assert t.running()

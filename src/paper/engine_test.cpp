@@ -69,16 +69,6 @@ TEST(paper_engine_market_round_trip_adds_up) {
   CHECK(engine.current().deals.size() == 3 && engine.current().history.size() == 2);
 }
 
-TEST(paper_engine_check_leaves_the_account_alone) {
-  Market market(1);
-  Engine engine(market, kStart, 70010001);
-  Figures after;
-  TradeResult r = engine.Check(MarketOrder(kOrderBuy, 1.0), kStart + 1000, &after);
-  CHECK(r.retcode == kRetDone && after.margin > 0);
-  CHECK(engine.current().positions.empty() && engine.current().deals.size() == 1);
-  CHECK(engine.Check(MarketOrder(kOrderBuy, 90.0), kStart + 1000, &after).retcode == kRetNoMoney);
-}
-
 TEST(paper_engine_pending_order_fills_on_the_first_crossing_tick_whatever_the_steps) {
   Market market(1);
   int64_t placed = kStart + 1000, end = kStart + 6 * 3600 * 1000;
