@@ -190,6 +190,7 @@ FAULTS = {
     "negative status": (lambda p: dict(status=-3), (-3, "Terminal: Out of memory")),
     "wrong echo": (lambda p: dict(payload=p, echo=999), (-10000, "IPC call failed")),
     "byte short": (lambda p: dict(payload=p[:-1]), RECV_FAILED),
+    "byte long": (lambda p: dict(payload=p + b"\0"), RECV_FAILED),
     "count high": (lambda p: dict(payload=struct.pack("<I", 3) + p[4:]), RECV_FAILED),
     "count low": (lambda p: dict(payload=struct.pack("<I", 1) + p[4:]), RECV_FAILED),
 }
