@@ -205,7 +205,10 @@ _DEAF_TERMINAL = textwrap.dedent("""
     def exact(sock, n):
         data = b""
         while len(data) < n:
-            data += sock.recv(n - len(data))
+            chunk = sock.recv(n - len(data))
+            if not chunk:
+                sys.exit(0)
+            data += chunk
         return data
     server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     server.bind(sys.argv[1])

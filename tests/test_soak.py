@@ -10,7 +10,7 @@ and the two array layouts) are taken; after the soak they must not have
 grown beyond noise.  A leak of one object or one record buffer per call
 shows as thousands of blocks or megabytes.
 
-200,000 calls by default, which `make test` runs (about 20 s); SOAK_CALLS
+200,000 calls by default, which `make test` runs (about 10 s); SOAK_CALLS
 sets another count (`make soak` runs a million).  Under the address
 sanitizer the count is cut to 20,000 and the resident size is not compared:
 the sanitizer holds freed memory back on purpose.
