@@ -67,10 +67,10 @@ test-asan: asan-build
 
 # Hostile replies to every client operation for FUZZ_SECONDS, under the
 # sanitizers; a case that breaks a rule, crashes or hangs is saved into
-# tests/fuzz_corpus, whose cases `make test` replays.
+# fuzz/corpus, whose cases `make test` replays.
 FUZZ_SECONDS ?= 60
 fuzz: asan-build
-	$(ASAN_RUN) tests/fuzz_replies.py fuzz --seconds $(FUZZ_SECONDS)
+	$(ASAN_RUN) fuzz/fuzz_replies.py fuzz --seconds $(FUZZ_SECONDS)
 
 # The leak soak of `make test` with SOAK_CALLS calls instead of 200,000.
 SOAK_CALLS ?= 1000000

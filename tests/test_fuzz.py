@@ -1,6 +1,6 @@
-"""Hostile replies for every client operation (see fuzz_replies.py).
+"""Hostile replies for every client operation (see fuzz/fuzz_replies.py).
 
-The corpus in tests/fuzz_corpus is replayed here: seed.json holds every
+The corpus in fuzz/corpus is replayed here: seed.json holds every
 operation with every mutation and more random cases; found-*.json are the
 cases that `make fuzz` saved because they broke a rule, crashed or hung the
 module.  Cases run in a worker process, so that a crash or a hang fails the
@@ -10,10 +10,13 @@ test with the case that caused it instead of taking the test run down.
 import glob
 import json
 import os
+import sys
 
-import fuzz_replies
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "fuzz"))
 
-CORPUS = sorted(glob.glob(os.path.join(os.path.dirname(os.path.abspath(__file__)), "fuzz_corpus", "*.json")))
+import fuzz_replies  # noqa: E402
+
+CORPUS = sorted(glob.glob(os.path.join(fuzz_replies.CORPUS, "*.json")))
 
 
 def _report(count, last, reason):

@@ -44,7 +44,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
+CORPUS = os.path.join(HERE, "corpus")
+# The fake terminal and the table of client operations live with the tests.
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
 
 HANG_SECONDS = 20.0
 SUCCESS = (1, "Success")
@@ -301,7 +303,7 @@ def save_case(folder, case):
 def fuzz_main(argv):
     p = argparse.ArgumentParser(prog="fuzz_replies.py fuzz")
     p.add_argument("--seconds", type=float, default=60)
-    p.add_argument("--corpus", default=os.path.join(HERE, "fuzz_corpus"))
+    p.add_argument("--corpus", default=CORPUS)
     p.add_argument("--seed", type=int, default=None)
     p.add_argument("--batch", type=float, default=20, help="seconds per worker")
     args = p.parse_args(argv)
@@ -322,8 +324,7 @@ def fuzz_main(argv):
 
 
 def replay_main(argv):
-    files = argv or sorted(os.path.join(HERE, "fuzz_corpus", f)
-                           for f in os.listdir(os.path.join(HERE, "fuzz_corpus")) if f.endswith(".json"))
+    files = argv or sorted(os.path.join(CORPUS, f) for f in os.listdir(CORPUS) if f.endswith(".json"))
     ok, count, last, reason = run_worker(files)
     print("%d cases replayed" % count)
     if not ok:
