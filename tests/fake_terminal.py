@@ -150,7 +150,7 @@ class FakeTerminal:
         `payload`; `value=n` makes the payload one u32, `records=[...]` a record
         list; `raw=bytes` sends exactly those bytes instead (length field included).
         """
-        self._call("on", cmd=cmd, spec=_reply_spec(status, payload, value, records, echo, raw))
+        self._call("on", cmd=cmd, reply=_reply_spec(status, payload, value, records, echo, raw))
 
     def off(self, cmd):
         """Back to the default answer for `cmd`."""
@@ -158,7 +158,7 @@ class FakeTerminal:
 
     def default(self, status=-7, payload=b""):
         """The reply to commands without a handler of their own."""
-        self._call("default", spec=_reply_spec(status, payload, None, None, None, None))
+        self._call("default", reply=_reply_spec(status, payload, None, None, None, None))
 
     def queue(self, raw, *, cmd=None, chunks=None, pause=0.02, close=False):
         """Answer the next request (of command `cmd`, if given) with exactly `raw`.
@@ -167,14 +167,14 @@ class FakeTerminal:
         (the rest goes last); the parts are sent `pause` seconds apart.
         close: close the connection right after the reply.
         """
-        self._call("queue", entry=dict(action="reply", cmd=cmd, spec=dict(raw=bytes(raw)),
+        self._call("queue", entry=dict(action="reply", cmd=cmd, reply=dict(raw=bytes(raw)),
                                        chunks=chunks, pause=pause, close=close))
 
     def queue_reply(self, status=0, payload=b"", *, value=None, records=None, echo=None,
                     cmd=None, chunks=None, pause=0.02, close=False):
         """A one-shot framed reply; arguments as for `on` and `queue`."""
         self._call("queue", entry=dict(action="reply", cmd=cmd,
-                                       spec=_reply_spec(status, payload, value, records, echo, None),
+                                       reply=_reply_spec(status, payload, value, records, echo, None),
                                        chunks=chunks, pause=pause, close=close))
 
     def drop_next(self, cmd=None):
@@ -326,7 +326,7 @@ class _Server:
             if entry.get("cmd") is None or entry["cmd"] == cmd:
                 del self.queue[i]
                 return entry
-        return dict(action="reply", spec=None)
+        return dict(action="reply", reply=None)
 
     def perform(self, sock, cmd, entry):
         """Carry out one answer; False when the connection is to be closed."""
@@ -341,7 +341,7 @@ class _Server:
                 return True
             _shut(sock)
             return False
-        data = self.reply_bytes(cmd, entry.get("spec"))
+        data = self.reply_bytes(cmd, entry.get("reply"))
         chunks = _split(data, entry.get("chunks"))
         for n, part in enumerate(chunks):
             if n:
@@ -352,16 +352,16 @@ class _Server:
             return False
         return True
 
-    def reply_bytes(self, cmd, spec):
-        if spec is None:
+    def reply_bytes(self, cmd, reply):
+        if reply is None:
             with self.lock:
-                spec = self.handlers.get(cmd)
-                if spec is None:
+                reply = self.handlers.get(cmd)
+                if reply is None:
                     return self.builtin(cmd)
-        if "raw" in spec:
-            return spec["raw"]
-        echo = spec.get("echo")
-        return frame_reply(cmd if echo is None else echo, spec["status"], spec["payload"])
+        if "raw" in reply:
+            return reply["raw"]
+        echo = reply.get("echo")
+        return frame_reply(cmd if echo is None else echo, reply["status"], reply["payload"])
 
     def builtin(self, cmd):
         # called with the lock held
@@ -377,8 +377,8 @@ class _Server:
         if cmd == CMD_VERSION:
             # the module takes the values only from a positive status
             return frame_reply(cmd, 1, pack_version(*self.version))
-        spec = self.default_spec
-        return frame_reply(cmd if cmd is not None else 0, spec["status"], spec["payload"])
+        reply = self.default_spec
+        return frame_reply(cmd if cmd is not None else 0, reply["status"], reply["payload"])
 
     # ---------------------------------------------------- control
 
@@ -392,9 +392,9 @@ class _Server:
             if op == "queue" and kw["entry"]["action"] == "hang":
                 self.release_event.clear()
             return {
-                "on": lambda: self.handlers.__setitem__(kw["cmd"], kw["spec"]),
+                "on": lambda: self.handlers.__setitem__(kw["cmd"], kw["reply"]),
                 "off": lambda: self.handlers.pop(kw["cmd"], None) and None,
-                "default": lambda: setattr(self, "default_spec", kw["spec"]),
+                "default": lambda: setattr(self, "default_spec", kw["reply"]),
                 "queue": lambda: self.queue.append(kw["entry"]),
                 "clear_queue": self.queue.clear,
                 "pending": lambda: len(self.queue),

@@ -65,7 +65,7 @@ const char* const kAccountInfoFields[] = {
     "server", "currency", "company"};
 const char* const kBookInfoFields[] = {"type", "price", "volume", "volume_dbl"};
 
-struct TypeSpec {
+struct TypeDescription {
   const char* name;
   const char* doc;
   const char* const* fields;
@@ -73,22 +73,22 @@ struct TypeSpec {
 };
 
 template <size_t N>
-constexpr TypeSpec Spec(const char* name, const char* doc, const char* const (&fields)[N]) {
-  return TypeSpec{name, doc, fields, int(N)};
+constexpr TypeDescription Describe(const char* name, const char* doc, const char* const (&fields)[N]) {
+  return TypeDescription{name, doc, fields, int(N)};
 }
 
-const TypeSpec kTypes[kRecordTypeCount] = {
-    Spec("TradePosition", "Trade position structure", kTradePositionFields),
-    Spec("TradeOrder", "Trade order structure", kTradeOrderFields),
-    Spec("TradeDeal", "Trade deal structure", kTradeDealFields),
-    Spec("TradeRequest", "Trade request structure", kTradeRequestFields),
-    Spec("OrderSendResult", "order_send result structure", kOrderSendResultFields),
-    Spec("OrderCheckResult", "order_check result structure", kOrderCheckResultFields),
-    Spec("Tick", "This is a structure for storing latest symbol prices", kTickFields),
-    Spec("TerminalInfo", "This is a structure for storing terminal information", kTerminalInfoFields),
-    Spec("SymbolInfo", "This is a structure for storing symbol information", kSymbolInfoFields),
-    Spec("AccountInfo", "This is a structure for storing account information", kAccountInfoFields),
-    Spec("BookInfo", "This is a structure for storing Depth of Market information", kBookInfoFields),
+const TypeDescription kTypes[kRecordTypeCount] = {
+    Describe("TradePosition", "Trade position structure", kTradePositionFields),
+    Describe("TradeOrder", "Trade order structure", kTradeOrderFields),
+    Describe("TradeDeal", "Trade deal structure", kTradeDealFields),
+    Describe("TradeRequest", "Trade request structure", kTradeRequestFields),
+    Describe("OrderSendResult", "order_send result structure", kOrderSendResultFields),
+    Describe("OrderCheckResult", "order_check result structure", kOrderCheckResultFields),
+    Describe("Tick", "This is a structure for storing latest symbol prices", kTickFields),
+    Describe("TerminalInfo", "This is a structure for storing terminal information", kTerminalInfoFields),
+    Describe("SymbolInfo", "This is a structure for storing symbol information", kSymbolInfoFields),
+    Describe("AccountInfo", "This is a structure for storing account information", kAccountInfoFields),
+    Describe("BookInfo", "This is a structure for storing Depth of Market information", kBookInfoFields),
 };
 
 PyTypeObject g_type_objects[kRecordTypeCount];
@@ -108,18 +108,18 @@ PyObject* AsDict(PyObject* self, PyObject*) {
     SetError(kInvalidParams, "Internal error");
     Py_RETURN_NONE;
   }
-  const TypeSpec* spec = nullptr;
+  const TypeDescription* type_info = nullptr;
   for (RecordType t : kAsDictOrder) {
     if (g_registered[t] && PyObject_TypeCheck(self, &g_type_objects[t])) {
-      spec = &kTypes[t];
+      type_info = &kTypes[t];
       break;
     }
   }
-  if (spec == nullptr) {
+  if (type_info == nullptr) {
     SetError(kInvalidParams, "Invalid object type");
     Py_RETURN_NONE;
   }
-  if (PyTuple_GET_SIZE(self) != spec->field_count) {
+  if (PyTuple_GET_SIZE(self) != type_info->field_count) {
     SetError(kInvalidParams, "Invalid tuple size");
     Py_RETURN_NONE;
   }
@@ -129,9 +129,9 @@ PyObject* AsDict(PyObject* self, PyObject*) {
     SetError(kOutOfMemory, "Can't create dictionary");
     Py_RETURN_NONE;
   }
-  for (int i = 0; i < spec->field_count; ++i) {
+  for (int i = 0; i < type_info->field_count; ++i) {
     PyObject* item = PyTuple_GET_ITEM(self, i);
-    if (item != nullptr && PyDict_SetItemString(dict.get(), spec->fields[i], item) != 0) {
+    if (item != nullptr && PyDict_SetItemString(dict.get(), type_info->fields[i], item) != 0) {
       PyErr_Clear();
       SetError(kOutOfMemory, "Can't create dictionary");
       Py_RETURN_NONE;
@@ -173,15 +173,15 @@ double LoadF64(const uint8_t* p) {
 
 void RegisterRecordTypes(PyObject* module) {
   for (int t = 0; t < kRecordTypeCount; ++t) {
-    const TypeSpec& spec = kTypes[t];
+    const TypeDescription& type_info = kTypes[t];
     PyObject* asdict_name = PyUnicode_InternFromString("_asdict");
     if (asdict_name == nullptr) {
       PyErr_Clear();
       continue;
     }
-    for (int i = 0; i < spec.field_count; ++i) g_field_specs[t][i] = {spec.fields[i], nullptr};
-    g_field_specs[t][spec.field_count] = {nullptr, nullptr};
-    g_descs[t] = {spec.name, spec.doc, g_field_specs[t], spec.field_count};
+    for (int i = 0; i < type_info.field_count; ++i) g_field_specs[t][i] = {type_info.fields[i], nullptr};
+    g_field_specs[t][type_info.field_count] = {nullptr, nullptr};
+    g_descs[t] = {type_info.name, type_info.doc, g_field_specs[t], type_info.field_count};
     PyTypeObject* type = &g_type_objects[t];
     if (PyStructSequence_InitType2(type, &g_descs[t]) != 0) {
       PyErr_Clear();
@@ -197,7 +197,7 @@ void RegisterRecordTypes(PyObject* module) {
     } else {
       PyErr_Clear();
     }
-    if (PyModule_AddObject(module, spec.name, reinterpret_cast<PyObject*>(type)) != 0) {
+    if (PyModule_AddObject(module, type_info.name, reinterpret_cast<PyObject*>(type)) != 0) {
       PyErr_Clear();
       Py_DECREF(type);
     }

@@ -36,9 +36,9 @@ bool IsBuy(uint32_t type) {
 
 bool IsPendingType(uint32_t type) { return type >= kOrderBuyLimit && type <= kOrderSellStopLimit; }
 
-bool VolumeValid(const SymbolSpec& spec, double volume) {
-  if (!(volume >= spec.volume_min - kEps) || volume > spec.volume_max + kEps) return false;
-  double steps = volume / spec.volume_step;
+bool VolumeValid(const SymbolSpec& instrument, double volume) {
+  if (!(volume >= instrument.volume_min - kEps) || volume > instrument.volume_max + kEps) return false;
+  double steps = volume / instrument.volume_step;
   return std::fabs(steps - std::round(steps)) < 1e-6;
 }
 
@@ -123,7 +123,7 @@ Engine::Engine(const Market& market, int64_t start_ms, uint64_t default_login) :
     d.type = kDealBalance;
     d.reason = kReasonDeposit;
     d.profit = config.deposit;
-    d.spec = nullptr;
+    d.instrument = nullptr;
     d.comment = u"Initial deposit";
     a.deals.push_back(d);
     if (config.login == default_login) current_ = accounts_.size();
@@ -148,14 +148,14 @@ bool Engine::Authorize(uint64_t login, const std::u16string& password, const std
 
 double Engine::Conversion(const std::string& from, const std::string& to, int64_t at_ms) const {
   if (from == to) return 1.0;
-  for (const auto& spec : Catalogue()) {
-    if (spec.calc_mode != kCalcForex) continue;
-    if (spec.base == from && spec.profit == to) {
-      Tick t = market_.LastTick(spec, at_ms);
+  for (const auto& instrument : Catalogue()) {
+    if (instrument.calc_mode != kCalcForex) continue;
+    if (instrument.base == from && instrument.profit == to) {
+      Tick t = market_.LastTick(instrument, at_ms);
       return (t.bid + t.ask) / 2;
     }
-    if (spec.base == to && spec.profit == from) {
-      Tick t = market_.LastTick(spec, at_ms);
+    if (instrument.base == to && instrument.profit == from) {
+      Tick t = market_.LastTick(instrument, at_ms);
       return 2 / (t.bid + t.ask);
     }
   }
@@ -163,30 +163,30 @@ double Engine::Conversion(const std::string& from, const std::string& to, int64_
   return 1.0;
 }
 
-double Engine::Margin(const Account& account, const SymbolSpec& spec, double volume, double price,
+double Engine::Margin(const Account& account, const SymbolSpec& instrument, double volume, double price,
                       int64_t at_ms) const {
-  double amount = volume * spec.contract * price / account.config->leverage * spec.margin_rate;
-  return amount * Conversion(spec.profit, account.config->currency, at_ms);
+  double amount = volume * instrument.contract * price / account.config->leverage * instrument.margin_rate;
+  return amount * Conversion(instrument.profit, account.config->currency, at_ms);
 }
 
-double Engine::Profit(const Account& account, const SymbolSpec& spec, uint32_t position_type, double volume,
+double Engine::Profit(const Account& account, const SymbolSpec& instrument, uint32_t position_type, double volume,
                       double open, double close, int64_t at_ms) const {
   double diff = position_type == kPositionBuy ? close - open : open - close;
-  return diff * spec.contract * volume * Conversion(spec.profit, account.config->currency, at_ms);
+  return diff * instrument.contract * volume * Conversion(instrument.profit, account.config->currency, at_ms);
 }
 
 double Engine::PositionPriceCurrent(const Position& p, int64_t now_ms) const {
-  Tick t = market_.LastTick(*p.spec, now_ms);
+  Tick t = market_.LastTick(*p.instrument, now_ms);
   return p.type == kPositionBuy ? t.bid : t.ask;
 }
 
 double Engine::OrderPriceCurrent(const Order& o, int64_t now_ms) const {
-  Tick t = market_.LastTick(*o.spec, now_ms);
+  Tick t = market_.LastTick(*o.instrument, now_ms);
   return IsBuy(o.type) ? t.ask : t.bid;
 }
 
 double Engine::PositionProfit(const Account& account, const Position& p, int64_t now_ms) const {
-  return Profit(account, *p.spec, p.type, p.volume, p.price_open, PositionPriceCurrent(p, now_ms), now_ms);
+  return Profit(account, *p.instrument, p.type, p.volume, p.price_open, PositionPriceCurrent(p, now_ms), now_ms);
 }
 
 Figures Engine::ComputeFigures(const Account& account, int64_t now_ms) const {
@@ -194,7 +194,7 @@ Figures Engine::ComputeFigures(const Account& account, int64_t now_ms) const {
   f.balance = account.balance;
   for (const auto& p : account.positions) {
     f.profit += PositionProfit(account, p, now_ms);
-    f.margin += Margin(account, *p.spec, p.volume, p.price_open, now_ms);
+    f.margin += Margin(account, *p.instrument, p.volume, p.price_open, now_ms);
   }
   f.equity = f.balance + f.credit + f.profit;
   f.margin_free = f.equity - f.margin;
@@ -202,17 +202,17 @@ Figures Engine::ComputeFigures(const Account& account, int64_t now_ms) const {
   return f;
 }
 
-bool Engine::CalcMargin(uint32_t type, const SymbolSpec& spec, double volume, double price, int64_t now_ms,
+bool Engine::CalcMargin(uint32_t type, const SymbolSpec& instrument, double volume, double price, int64_t now_ms,
                         double* margin) const {
   if (type < kOrderBuy || type > kOrderSellStopLimit) return false;
-  *margin = Margin(current(), spec, volume, price, now_ms);
+  *margin = Margin(current(), instrument, volume, price, now_ms);
   return true;
 }
 
-bool Engine::CalcProfit(uint32_t type, const SymbolSpec& spec, double volume, double open, double close,
+bool Engine::CalcProfit(uint32_t type, const SymbolSpec& instrument, double volume, double open, double close,
                         int64_t now_ms, double* profit) const {
   if (type < kOrderBuy || type > kOrderSellStopLimit) return false;
-  *profit = Profit(current(), spec, IsBuy(type) ? kPositionBuy : kPositionSell, volume, open, close, now_ms);
+  *profit = Profit(current(), instrument, IsBuy(type) ? kPositionBuy : kPositionSell, volume, open, close, now_ms);
   return true;
 }
 
@@ -236,7 +236,7 @@ uint64_t Engine::OpenPosition(Account& account, Order& order, double price, int6
   d.reason = order.reason;
   d.volume = order.volume_initial;
   d.price = price;
-  d.spec = order.spec;
+  d.instrument = order.instrument;
   d.comment = order.comment;
   account.deals.push_back(d);
   Position p{};
@@ -249,7 +249,7 @@ uint64_t Engine::OpenPosition(Account& account, Order& order, double price, int6
   p.price_open = price;
   p.sl = order.sl;
   p.tp = order.tp;
-  p.spec = order.spec;
+  p.instrument = order.instrument;
   p.comment = order.comment;
   p.watch_msc = at_ms;
   account.positions.push_back(p);
@@ -276,7 +276,7 @@ uint64_t Engine::ClosePosition(Account& account, size_t i, double volume, double
   o.price_open = o.price_current = price;
   o.sl = p.sl;
   o.tp = p.tp;
-  o.spec = p.spec;
+  o.instrument = p.instrument;
   o.comment = comment;
   account.history.push_back(o);
   Deal d{};
@@ -290,8 +290,8 @@ uint64_t Engine::ClosePosition(Account& account, size_t i, double volume, double
   d.reason = reason;
   d.volume = volume;
   d.price = price;
-  d.profit = Profit(account, *p.spec, p.type, volume, p.price_open, price, at_ms);
-  d.spec = p.spec;
+  d.profit = Profit(account, *p.instrument, p.type, volume, p.price_open, price, at_ms);
+  d.instrument = p.instrument;
   d.comment = comment;
   account.deals.push_back(d);
   account.balance += d.profit;
@@ -342,27 +342,27 @@ TradeResult Engine::Execute(Account& account, const TradeRequest& r, int64_t now
 }
 
 TradeResult Engine::Market_(Account& account, const TradeRequest& r, int64_t now_ms) const {
-  const SymbolSpec* spec = r.symbol.empty() ? nullptr : FindSymbol(r.symbol);
+  const SymbolSpec* instrument = r.symbol.empty() ? nullptr : FindSymbol(r.symbol);
   size_t pos_index = account.positions.size();
   if (r.position != 0) {
     for (size_t i = 0; i < account.positions.size(); ++i) {
       if (account.positions[i].ticket == r.position) pos_index = i;
     }
     if (pos_index == account.positions.size()) return Fail(kRetNotFound, "Position not found");
-    if (spec == nullptr && r.symbol.empty()) spec = account.positions[pos_index].spec;
-    if (spec != account.positions[pos_index].spec) return Fail(kRetInvalid, "Symbol differs from the position's");
+    if (instrument == nullptr && r.symbol.empty()) instrument = account.positions[pos_index].instrument;
+    if (instrument != account.positions[pos_index].instrument) return Fail(kRetInvalid, "Symbol differs from the position's");
   }
-  if (spec == nullptr) return Fail(kRetUnknownSymbol, "Unknown symbol");
+  if (instrument == nullptr) return Fail(kRetUnknownSymbol, "Unknown symbol");
   if (r.type != kOrderBuy && r.type != kOrderSell) return Fail(kRetInvalidOrder, "Invalid order type");
   if (r.type_filling > kFillingReturn) return Fail(kRetInvalidFill, "Unsupported filling mode");
-  if (!VolumeValid(*spec, r.volume)) return Fail(kRetInvalidVolume, "Invalid volume");
+  if (!VolumeValid(*instrument, r.volume)) return Fail(kRetInvalidVolume, "Invalid volume");
   bool buy = r.type == kOrderBuy;
-  Tick tick = market_.LastTick(*spec, now_ms);
+  Tick tick = market_.LastTick(*instrument, now_ms);
   double price = buy ? tick.ask : tick.bid;
   TradeResult res;
   res.bid = tick.bid;
   res.ask = tick.ask;
-  if (r.price > 0 && r.deviation > 0 && std::fabs(r.price - price) > double(r.deviation) * spec->point() + kEps) {
+  if (r.price > 0 && r.deviation > 0 && std::fabs(r.price - price) > double(r.deviation) * instrument->point() + kEps) {
     res.retcode = kRetRequote;
     res.comment = u"Requote";
     return res;
@@ -377,7 +377,7 @@ TradeResult Engine::Market_(Account& account, const TradeRequest& r, int64_t now
   } else {
     if (!StopsValid(buy, buy ? tick.bid : tick.ask, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
     Figures f = ComputeFigures(account, now_ms);
-    if (f.margin_free - Margin(account, *spec, r.volume, price, now_ms) < 0) return Fail(kRetNoMoney, "No money");
+    if (f.margin_free - Margin(account, *instrument, r.volume, price, now_ms) < 0) return Fail(kRetNoMoney, "No money");
     Order o{};
     o.ticket = account.next_ticket++;
     o.setup_msc = now_ms;
@@ -390,7 +390,7 @@ TradeResult Engine::Market_(Account& account, const TradeRequest& r, int64_t now
     o.price_open = price;
     o.sl = r.sl;
     o.tp = r.tp;
-    o.spec = spec;
+    o.instrument = instrument;
     o.comment = r.comment;
     res.deal = OpenPosition(account, o, price, now_ms);
     res.order = o.ticket;
@@ -403,14 +403,14 @@ TradeResult Engine::Market_(Account& account, const TradeRequest& r, int64_t now
 }
 
 TradeResult Engine::Pending(Account& account, const TradeRequest& r, int64_t now_ms) const {
-  const SymbolSpec* spec = FindSymbol(r.symbol);
-  if (spec == nullptr) return Fail(kRetUnknownSymbol, "Unknown symbol");
+  const SymbolSpec* instrument = FindSymbol(r.symbol);
+  if (instrument == nullptr) return Fail(kRetUnknownSymbol, "Unknown symbol");
   if (!IsPendingType(r.type)) return Fail(kRetInvalidOrder, "Invalid order type");
   if (r.type_filling > kFillingReturn) return Fail(kRetInvalidFill, "Unsupported filling mode");
-  if (!VolumeValid(*spec, r.volume)) return Fail(kRetInvalidVolume, "Invalid volume");
+  if (!VolumeValid(*instrument, r.volume)) return Fail(kRetInvalidVolume, "Invalid volume");
   int64_t expiration = Expiration(r.type_time, r.expiration, now_ms);
   if (expiration < 0) return Fail(kRetInvalidExpiration, "Invalid expiration");
-  Tick tick = market_.LastTick(*spec, now_ms);
+  Tick tick = market_.LastTick(*instrument, now_ms);
   bool buy = IsBuy(r.type);
   bool price_ok = r.price > 0;
   switch (r.type) {
@@ -436,7 +436,7 @@ TradeResult Engine::Pending(Account& account, const TradeRequest& r, int64_t now
   if (!StopsValid(buy, entry, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
   if (account.orders.size() >= kMaxOrders) return Fail(kRetLimitOrders, "Too many pending orders");
   Figures f = ComputeFigures(account, now_ms);
-  if (f.margin_free - Margin(account, *spec, r.volume, entry, now_ms) < 0) return Fail(kRetNoMoney, "No money");
+  if (f.margin_free - Margin(account, *instrument, r.volume, entry, now_ms) < 0) return Fail(kRetNoMoney, "No money");
   Order o{};
   o.ticket = account.next_ticket++;
   o.setup_msc = now_ms;
@@ -452,7 +452,7 @@ TradeResult Engine::Pending(Account& account, const TradeRequest& r, int64_t now
   o.sl = r.sl;
   o.tp = r.tp;
   o.price_stoplimit = stop_limit ? r.stoplimit : 0;
-  o.spec = spec;
+  o.instrument = instrument;
   o.comment = r.comment;
   o.watch_msc = now_ms;
   account.orders.push_back(o);
@@ -467,7 +467,7 @@ TradeResult Engine::Pending(Account& account, const TradeRequest& r, int64_t now
 TradeResult Engine::Sltp(Account& account, const TradeRequest& r, int64_t now_ms) const {
   for (auto& p : account.positions) {
     if (p.ticket != r.position) continue;
-    Tick tick = market_.LastTick(*p.spec, now_ms);
+    Tick tick = market_.LastTick(*p.instrument, now_ms);
     bool buy = p.type == kPositionBuy;
     if (!StopsValid(buy, buy ? tick.bid : tick.ask, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
     p.sl = r.sl;
@@ -489,7 +489,7 @@ TradeResult Engine::Modify(Account& account, const TradeRequest& r, int64_t now_
   for (auto& o : account.orders) {
     if (o.ticket != r.order) continue;
     TradeRequest placed = r;
-    placed.symbol = SymbolName(*o.spec);
+    placed.symbol = SymbolName(*o.instrument);
     placed.type = o.type;
     placed.volume = o.volume_current;
     placed.type_filling = o.type_filling;
@@ -547,7 +547,7 @@ TradeResult Engine::CloseBy(Account& account, const TradeRequest& r, int64_t now
   }
   if (a == account.positions.size() || b == account.positions.size()) return Fail(kRetNotFound, "Position not found");
   Position pa = account.positions[a], pb = account.positions[b];
-  if (a == b || pa.spec != pb.spec || pa.type == pb.type) return Fail(kRetInvalidCloseBy, "Invalid close by");
+  if (a == b || pa.instrument != pb.instrument || pa.type == pb.type) return Fail(kRetInvalidCloseBy, "Invalid close by");
   double volume = std::min(pa.volume, pb.volume);
   Order o{};
   o.ticket = account.next_ticket++;
@@ -562,7 +562,7 @@ TradeResult Engine::CloseBy(Account& account, const TradeRequest& r, int64_t now
   o.reason = kReasonApi;
   o.volume_initial = volume;
   o.price_open = o.price_current = pb.price_open;
-  o.spec = pa.spec;
+  o.instrument = pa.instrument;
   o.comment = r.comment;
   account.history.push_back(o);
   // The first position closes at the opening price of the second, the second
@@ -580,8 +580,8 @@ TradeResult Engine::CloseBy(Account& account, const TradeRequest& r, int64_t now
     d.reason = kReasonApi;
     d.volume = volume;
     d.price = pb.price_open;
-    d.profit = Profit(account, *p->spec, p->type, volume, p->price_open, pb.price_open, now_ms);
-    d.spec = p->spec;
+    d.profit = Profit(account, *p->instrument, p->type, volume, p->price_open, pb.price_open, now_ms);
+    d.instrument = p->instrument;
     d.comment = r.comment;
     account.deals.push_back(d);
     account.balance += d.profit;
@@ -600,7 +600,7 @@ TradeResult Engine::CloseBy(Account& account, const TradeRequest& r, int64_t now
       break;
     }
   }
-  Tick tick = market_.LastTick(*pa.spec, now_ms);
+  Tick tick = market_.LastTick(*pa.instrument, now_ms);
   TradeResult res;
   res.retcode = kRetDone;
   res.deal = first_deal;
@@ -630,12 +630,12 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
   // The ticks of (from, now] per symbol, generated once per evaluation.
   std::vector<std::vector<Tick>> window(Catalogue().size());
   std::vector<bool> loaded(Catalogue().size(), false);
-  auto ticks_of = [&](const SymbolSpec* spec) -> const std::vector<Tick>& {
-    if (!loaded[size_t(spec->index)]) {
-      market_.Ticks(*spec, from + 1, now_ms, kCopyTicksAll, SIZE_MAX, now_ms, &window[size_t(spec->index)]);
-      loaded[size_t(spec->index)] = true;
+  auto ticks_of = [&](const SymbolSpec* instrument) -> const std::vector<Tick>& {
+    if (!loaded[size_t(instrument->index)]) {
+      market_.Ticks(*instrument, from + 1, now_ms, kCopyTicksAll, SIZE_MAX, now_ms, &window[size_t(instrument->index)]);
+      loaded[size_t(instrument->index)] = true;
     }
-    return window[size_t(spec->index)];
+    return window[size_t(instrument->index)];
   };
   auto first_after = [](const std::vector<Tick>& ticks, int64_t t) {
     return std::upper_bound(ticks.begin(), ticks.end(), t,
@@ -651,7 +651,7 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
     for (size_t i = 0; i < account.orders.size(); ++i) {
       const Order& o = account.orders[i];
       int64_t expire_ms = o.expiration > 0 ? o.expiration * 1000 : INT64_MAX;
-      const auto& ticks = ticks_of(o.spec);
+      const auto& ticks = ticks_of(o.instrument);
       for (auto it = first_after(ticks, o.watch_msc); it != ticks.end(); ++it) {
         if (it->time_msc >= best || it->time_msc >= expire_ms) break;
         if (OrderTriggers(o, *it)) {
@@ -671,7 +671,7 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
     for (size_t i = 0; i < account.positions.size(); ++i) {
       const Position& p = account.positions[i];
       if (p.sl <= 0 && p.tp <= 0) continue;
-      const auto& ticks = ticks_of(p.spec);
+      const auto& ticks = ticks_of(p.instrument);
       for (auto it = first_after(ticks, p.watch_msc); it != ticks.end(); ++it) {
         if (it->time_msc >= best) break;
         if (StopHit(p, *it) != 0) {
@@ -705,7 +705,7 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
       account.orders.erase(account.orders.begin() + long(index));
       double price = IsBuy(o.type) ? at.ask : at.bid;
       Figures f = ComputeFigures(account, best);
-      if (f.margin_free - Margin(account, *o.spec, o.volume_initial, price, best) < 0) {
+      if (f.margin_free - Margin(account, *o.instrument, o.volume_initial, price, best) < 0) {
         o.state = kStateRejected;
         o.done_msc = best;
         o.price_current = price;
@@ -717,7 +717,7 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
       const Position& p = account.positions[index];
       uint32_t reason = StopHit(p, at);
       double price = p.type == kPositionBuy ? at.bid : at.ask;
-      std::u16string comment = FormatPrice(reason == kReasonSl ? "[sl" : "[tp", price, p.spec->digits) + u"]";
+      std::u16string comment = FormatPrice(reason == kReasonSl ? "[sl" : "[tp", price, p.instrument->digits) + u"]";
       uint64_t order = 0;
       ClosePosition(account, index, p.volume, price, best, reason, comment, p.magic, &order);
     }

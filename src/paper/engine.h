@@ -47,7 +47,7 @@ struct Position {
   uint64_t magic;
   uint32_t reason;
   double volume, price_open, sl, tp;
-  const SymbolSpec* spec;
+  const SymbolSpec* instrument;
   std::u16string comment;
   int64_t watch_msc;  // stops are watched on ticks after this time
 };
@@ -60,7 +60,7 @@ struct Order {
   uint64_t magic, position_id, position_by_id;
   uint32_t reason;
   double volume_initial, volume_current, price_open, sl, tp, price_current, price_stoplimit;
-  const SymbolSpec* spec;  // null only for none
+  const SymbolSpec* instrument;  // null only for none
   std::u16string comment;
   int64_t watch_msc;  // triggers are watched on ticks after this time
 };
@@ -72,7 +72,7 @@ struct Deal {
   uint64_t magic, position_id;
   uint32_t reason;
   double volume, price, commission, swap, profit, fee;
-  const SymbolSpec* spec;  // null for balance deals
+  const SymbolSpec* instrument;  // null for balance deals
   std::u16string comment;
 };
 
@@ -116,9 +116,9 @@ class Engine {
   TradeResult Check(const TradeRequest& request, int64_t now_ms, Figures* after) const;
 
   // Margin and profit in the account currency; false for an unknown type.
-  bool CalcMargin(uint32_t type, const SymbolSpec& spec, double volume, double price, int64_t now_ms,
+  bool CalcMargin(uint32_t type, const SymbolSpec& instrument, double volume, double price, int64_t now_ms,
                   double* margin) const;
-  bool CalcProfit(uint32_t type, const SymbolSpec& spec, double volume, double open, double close,
+  bool CalcProfit(uint32_t type, const SymbolSpec& instrument, double volume, double open, double close,
                   int64_t now_ms, double* profit) const;
 
   double PositionProfit(const Account& account, const Position& p, int64_t now_ms) const;
@@ -139,9 +139,9 @@ class Engine {
   TradeResult CloseBy(Account& account, const TradeRequest& r, int64_t now_ms) const;
   void Evaluate(Account& account, int64_t now_ms) const;
 
-  double Margin(const Account& account, const SymbolSpec& spec, double volume, double price,
+  double Margin(const Account& account, const SymbolSpec& instrument, double volume, double price,
                 int64_t at_ms) const;
-  double Profit(const Account& account, const SymbolSpec& spec, uint32_t position_type, double volume,
+  double Profit(const Account& account, const SymbolSpec& instrument, uint32_t position_type, double volume,
                 double open, double close, int64_t at_ms) const;
   // Opens a position filled at `price`; the order is the filled order.
   uint64_t OpenPosition(Account& account, Order& order, double price, int64_t at_ms) const;

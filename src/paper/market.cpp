@@ -80,13 +80,13 @@ double SessionFactor(int hour) {
 
 constexpr int kScales = 11;  // 4^0 .. 4^10 minutes (about two years)
 
-double AnchorLog(uint64_t seed, const SymbolSpec& spec, int64_t minute) {
+double AnchorLog(uint64_t seed, const SymbolSpec& instrument, int64_t minute) {
   // The last anchor computed in this thread: consecutive minutes share one.
   thread_local uint64_t cached_seed = 0;
   thread_local int64_t cached_minute = 0;
   thread_local double cached = 0;
   if (cached_seed == seed && cached_minute == minute && seed != 0) return cached;
-  const double sigma = spec.daily_vol / 37.94733192202055;  // per minute: sqrt(1440)
+  const double sigma = instrument.daily_vol / 37.94733192202055;  // per minute: sqrt(1440)
   double total = 0;
   for (int k = 0; k < kScales; ++k) {
     int shift = 2 * k;
@@ -113,15 +113,15 @@ double SymbolSpec::point() const { return 1.0 / kPow10[digits]; }
 
 const std::vector<SymbolSpec>& Catalogue() { return kCatalogue; }
 
-std::u16string SymbolName(const SymbolSpec& spec) {
+std::u16string SymbolName(const SymbolSpec& instrument) {
   std::u16string s;
-  for (const char* p = spec.name; *p; ++p) s += char16_t(*p);
+  for (const char* p = instrument.name; *p; ++p) s += char16_t(*p);
   return s;
 }
 
 const SymbolSpec* FindSymbol(const std::u16string& name) {
-  for (const auto& spec : kCatalogue) {
-    if (SymbolName(spec) == name) return &spec;
+  for (const auto& instrument : kCatalogue) {
+    if (SymbolName(instrument) == name) return &instrument;
   }
   return nullptr;
 }
@@ -253,23 +253,23 @@ int64_t BarStart(int32_t timeframe, int64_t index) {
 
 // ---- the model -----------------------------------------------------------
 
-uint64_t Market::SymbolSeed(const SymbolSpec& spec) const {
+uint64_t Market::SymbolSeed(const SymbolSpec& instrument) const {
   uint64_t h = 1469598103934665603ull;  // FNV-1a of the name
-  for (const char* p = spec.name; *p; ++p) h = (h ^ uint8_t(*p)) * 1099511628211ull;
+  for (const char* p = instrument.name; *p; ++p) h = (h ^ uint8_t(*p)) * 1099511628211ull;
   return Hash(seed_, h, 0x5EED);
 }
 
-double Market::AnchorMid(const SymbolSpec& spec, int64_t minute) const {
-  return spec.base_price * std::exp(AnchorLog(SymbolSeed(spec), spec, minute));
+double Market::AnchorMid(const SymbolSpec& instrument, int64_t minute) const {
+  return instrument.base_price * std::exp(AnchorLog(SymbolSeed(instrument), instrument, minute));
 }
 
-void Market::MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tick>* out) const {
+void Market::MinuteTicks(const SymbolSpec& instrument, int64_t minute, std::vector<Tick>* out) const {
   out->clear();
-  const uint64_t seed = SymbolSeed(spec);
+  const uint64_t seed = SymbolSeed(instrument);
   const uint64_t m = uint64_t(minute);
   double factor = 1.0;
-  if (spec.session_hours) factor = SessionFactor(int(FloorDiv(minute, 60) - FloorDiv(minute, 1440) * 24));
-  double mean = std::max(1.0, spec.ticks_per_minute * factor);
+  if (instrument.session_hours) factor = SessionFactor(int(FloorDiv(minute, 60) - FloorDiv(minute, 1440) * 24));
+  double mean = std::max(1.0, instrument.ticks_per_minute * factor);
   int n = 1 + int(Unit(Hash(seed, m, 1)) * 2.0 * (mean - 1.0) + 0.5);
   n = std::min(n, 250);
 
@@ -279,9 +279,9 @@ void Market::MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tic
   std::sort(offsets + 1, offsets + n);
   n = int(std::unique(offsets, offsets + n) - offsets);
 
-  const double a = AnchorLog(seed, spec, minute);
-  const double b = AnchorLog(seed, spec, minute + 1);
-  const double sigma = spec.daily_vol / 37.94733192202055 * 0.5;
+  const double a = AnchorLog(seed, instrument, minute);
+  const double b = AnchorLog(seed, instrument, minute + 1);
+  const double sigma = instrument.daily_vol / 37.94733192202055 * 0.5;
   // A Brownian bridge from a to b over the minute, sampled at the offsets.
   double walk[256];
   walk[0] = 0;
@@ -292,13 +292,13 @@ void Market::MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tic
   double end = walk[n - 1] + Normal(Hash(seed, m, 3, uint64_t(n))) * sigma *
                                  std::sqrt(double(60000 - offsets[n - 1]) / 60000.0);
 
-  const double scale = kPow10[spec.digits];
+  const double scale = kPow10[instrument.digits];
   double prev_bid = 0, prev_ask = 0, prev_last = 0;
   for (int i = 0; i < n; ++i) {
     double f = offsets[i] / 60000.0;
-    double mid = spec.base_price * std::exp(a + (b - a) * f + walk[i] - f * end);
+    double mid = instrument.base_price * std::exp(a + (b - a) * f + walk[i] - f * end);
     uint64_t h = Hash(seed, m, 4, uint64_t(i));
-    int32_t spread = int32_t(std::max(1.0, std::round(spec.spread * (0.75 + 0.5 * Unit(h)))));
+    int32_t spread = int32_t(std::max(1.0, std::round(instrument.spread * (0.75 + 0.5 * Unit(h)))));
     Tick t;
     t.time_msc = minute * 60000 + offsets[i];
     t.spread = spread;
@@ -327,9 +327,9 @@ void Market::MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tic
   }
 }
 
-Tick Market::LastTick(const SymbolSpec& spec, int64_t now_ms) const {
+Tick Market::LastTick(const SymbolSpec& instrument, int64_t now_ms) const {
   std::vector<Tick> ticks;
-  MinuteTicks(spec, FloorDiv(now_ms, 60000), &ticks);
+  MinuteTicks(instrument, FloorDiv(now_ms, 60000), &ticks);
   Tick last = ticks.front();  // at :00.000, never after now
   for (const Tick& t : ticks) {
     if (t.time_msc > now_ms) break;
@@ -338,8 +338,8 @@ Tick Market::LastTick(const SymbolSpec& spec, int64_t now_ms) const {
   return last;
 }
 
-Aggregate Market::Day(const SymbolSpec& spec, int64_t day) const {
-  uint64_t key = (uint64_t(spec.index) << 40) ^ uint64_t(day);
+Aggregate Market::Day(const SymbolSpec& instrument, int64_t day) const {
+  uint64_t key = (uint64_t(instrument.index) << 40) ^ uint64_t(day);
   {
     std::lock_guard<std::mutex> lock(mu_);
     auto it = days_.find(key);
@@ -348,7 +348,7 @@ Aggregate Market::Day(const SymbolSpec& spec, int64_t day) const {
   Aggregate agg;
   std::vector<Tick> ticks;
   for (int64_t i = 0; i < 1440; ++i) {
-    MinuteTicks(spec, day * 1440 + i, &ticks);
+    MinuteTicks(instrument, day * 1440 + i, &ticks);
     for (const Tick& t : ticks) agg.Add(t);
   }
   std::lock_guard<std::mutex> lock(mu_);
@@ -356,19 +356,19 @@ Aggregate Market::Day(const SymbolSpec& spec, int64_t day) const {
   return agg;
 }
 
-Aggregate Market::Range(const SymbolSpec& spec, int64_t from_ms, int64_t to_ms) const {
+Aggregate Market::Range(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms) const {
   Aggregate agg;
   int64_t t = std::max(from_ms, kHistoryStart * 1000);
   std::vector<Tick> ticks;
   while (t < to_ms) {
     int64_t day = FloorDiv(t, 86400000);
     if (t == day * 86400000 && to_ms >= (day + 1) * 86400000) {
-      agg.Merge(Day(spec, day));
+      agg.Merge(Day(instrument, day));
       t = (day + 1) * 86400000;
       continue;
     }
     int64_t minute = FloorDiv(t, 60000);
-    MinuteTicks(spec, minute, &ticks);
+    MinuteTicks(instrument, minute, &ticks);
     for (const Tick& k : ticks) {
       if (k.time_msc >= t && k.time_msc < to_ms) agg.Add(k);
     }
@@ -377,25 +377,25 @@ Aggregate Market::Range(const SymbolSpec& spec, int64_t from_ms, int64_t to_ms) 
   return agg;
 }
 
-void Market::Bars(const SymbolSpec& spec, int32_t timeframe, int64_t first, int64_t last, int64_t now_ms,
+void Market::Bars(const SymbolSpec& instrument, int32_t timeframe, int64_t first, int64_t last, int64_t now_ms,
                   std::vector<Bar>* out) const {
   for (int64_t i = first; i <= last; ++i) {
     int64_t start = BarStart(timeframe, i);
     if (start * 1000 > now_ms) break;
     int64_t end_ms = std::min(BarStart(timeframe, i + 1) * 1000, now_ms + 1);
-    Aggregate agg = Range(spec, start * 1000, end_ms);
+    Aggregate agg = Range(instrument, start * 1000, end_ms);
     if (agg.ticks == 0) continue;
     out->push_back(Bar{start, agg.open, agg.high, agg.low, agg.close, agg.ticks, agg.spread_min, agg.volume});
   }
 }
 
-void Market::Ticks(const SymbolSpec& spec, int64_t from_ms, int64_t to_ms, int32_t selection, size_t limit,
+void Market::Ticks(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms, int32_t selection, size_t limit,
                    int64_t now_ms, std::vector<Tick>* out) const {
   int64_t from = std::max(from_ms, kHistoryStart * 1000);
   int64_t to = std::min(to_ms, now_ms);
   std::vector<Tick> ticks;
   for (int64_t minute = FloorDiv(from, 60000); minute * 60000 <= to && out->size() < limit; ++minute) {
-    MinuteTicks(spec, minute, &ticks);
+    MinuteTicks(instrument, minute, &ticks);
     for (const Tick& t : ticks) {
       if (t.time_msc < from || t.time_msc > to) continue;
       if (selection == kCopyTicksQuotes && !(t.flags & (kTickBid | kTickAsk))) continue;

@@ -45,7 +45,7 @@ struct SymbolSpec {
 
 const std::vector<SymbolSpec>& Catalogue();
 const SymbolSpec* FindSymbol(const std::u16string& name);
-std::u16string SymbolName(const SymbolSpec& spec);
+std::u16string SymbolName(const SymbolSpec& instrument);
 
 struct Tick {
   int64_t time_msc;
@@ -92,29 +92,29 @@ class Market {
   explicit Market(uint64_t seed) : seed_(seed) {}
 
   // Mid price anchored at the start of a minute.
-  double AnchorMid(const SymbolSpec& spec, int64_t minute) const;
+  double AnchorMid(const SymbolSpec& instrument, int64_t minute) const;
   // All ticks of a minute, in time order (the first at :00.000).
-  void MinuteTicks(const SymbolSpec& spec, int64_t minute, std::vector<Tick>* out) const;
+  void MinuteTicks(const SymbolSpec& instrument, int64_t minute, std::vector<Tick>* out) const;
   // The latest tick at or before now (ms).
-  Tick LastTick(const SymbolSpec& spec, int64_t now_ms) const;
+  Tick LastTick(const SymbolSpec& instrument, int64_t now_ms) const;
   // Aggregate of the ticks with from_ms <= time < to_ms (history only).
-  Aggregate Range(const SymbolSpec& spec, int64_t from_ms, int64_t to_ms) const;
+  Aggregate Range(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms) const;
 
   // Bars with index first..last (inclusive), only those that hold ticks up
   // to now, oldest first.
-  void Bars(const SymbolSpec& spec, int32_t timeframe, int64_t first, int64_t last, int64_t now_ms,
+  void Bars(const SymbolSpec& instrument, int32_t timeframe, int64_t first, int64_t last, int64_t now_ms,
             std::vector<Bar>* out) const;
 
   // Ticks with time >= from_ms (and <= to_ms, <= now_ms) that pass the
   // selection, at most `limit` of them, oldest first.
-  void Ticks(const SymbolSpec& spec, int64_t from_ms, int64_t to_ms, int32_t selection, size_t limit,
+  void Ticks(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms, int32_t selection, size_t limit,
              int64_t now_ms, std::vector<Tick>* out) const;
 
   uint64_t seed() const { return seed_; }
 
  private:
-  Aggregate Day(const SymbolSpec& spec, int64_t day) const;
-  uint64_t SymbolSeed(const SymbolSpec& spec) const;
+  Aggregate Day(const SymbolSpec& instrument, int64_t day) const;
+  uint64_t SymbolSeed(const SymbolSpec& instrument) const;
 
   uint64_t seed_;
   mutable std::mutex mu_;

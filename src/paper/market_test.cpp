@@ -42,10 +42,10 @@ TEST(paper_model_is_a_function_of_seed_symbol_and_time) {
 TEST(paper_minute_ticks_are_ordered_rounded_and_open_the_minute) {
   Market market(1);
   std::vector<Tick> ticks;
-  for (const SymbolSpec& spec : Catalogue()) {
-    double scale = std::pow(10.0, spec.digits);
+  for (const SymbolSpec& instrument : Catalogue()) {
+    double scale = std::pow(10.0, instrument.digits);
     for (int64_t m = kDay / 60; m < kDay / 60 + 120; ++m) {
-      market.MinuteTicks(spec, m, &ticks);
+      market.MinuteTicks(instrument, m, &ticks);
       CHECK(!ticks.empty() && ticks[0].time_msc == m * 60000);
       for (size_t i = 0; i < ticks.size(); ++i) {
         const Tick& t = ticks[i];
@@ -64,31 +64,31 @@ TEST(paper_minute_ticks_are_ordered_rounded_and_open_the_minute) {
 TEST(paper_prices_are_continuous_and_stay_plausible_over_years) {
   Market market(1);
   std::vector<Tick> ticks, next;
-  for (const SymbolSpec& spec : Catalogue()) {
+  for (const SymbolSpec& instrument : Catalogue()) {
     for (int64_t m = kDay / 60; m < kDay / 60 + 240; ++m) {
-      market.MinuteTicks(spec, m, &ticks);
-      market.MinuteTicks(spec, m + 1, &next);
+      market.MinuteTicks(instrument, m, &ticks);
+      market.MinuteTicks(instrument, m + 1, &next);
       double gap = std::fabs(next.front().bid - ticks.back().bid) / ticks.back().bid;
-      CHECK(gap < 20 * spec.daily_vol / std::sqrt(1440.0));
+      CHECK(gap < 20 * instrument.daily_vol / std::sqrt(1440.0));
     }
     for (int64_t day = 0; day < 15 * 365; day += 7) {
-      double mid = market.AnchorMid(spec, (kHistoryStart / 60) + day * 1440);
-      CHECK(mid > spec.base_price / 4 && mid < spec.base_price * 4);
+      double mid = market.AnchorMid(instrument, (kHistoryStart / 60) + day * 1440);
+      CHECK(mid > instrument.base_price / 4 && mid < instrument.base_price * 4);
     }
   }
 }
 
 TEST(paper_day_aggregate_equals_its_minutes_and_its_hours) {
   Market market(3);
-  const SymbolSpec& spec = Catalogue()[10];
+  const SymbolSpec& instrument = Catalogue()[10];
   Aggregate by_minutes, by_hours;
   std::vector<Tick> ticks;
   for (int64_t m = 0; m < 1440; ++m) {
-    market.MinuteTicks(spec, kDay / 60 + m, &ticks);
+    market.MinuteTicks(instrument, kDay / 60 + m, &ticks);
     for (const Tick& t : ticks) by_minutes.Add(t);
   }
-  for (int h = 0; h < 24; ++h) by_hours.Merge(market.Range(spec, (kDay + h * 3600) * 1000, (kDay + (h + 1) * 3600) * 1000));
-  Aggregate day = market.Range(spec, kDay * 1000, (kDay + 86400) * 1000);  // the cached path
+  for (int h = 0; h < 24; ++h) by_hours.Merge(market.Range(instrument, (kDay + h * 3600) * 1000, (kDay + (h + 1) * 3600) * 1000));
+  Aggregate day = market.Range(instrument, kDay * 1000, (kDay + 86400) * 1000);  // the cached path
   for (const Aggregate* a : {&by_hours, &day}) {
     CHECK(a->ticks == by_minutes.ticks && a->volume == by_minutes.volume && a->trades == by_minutes.trades);
     CHECK(a->open == by_minutes.open && a->close == by_minutes.close);
@@ -100,16 +100,16 @@ TEST(paper_day_aggregate_equals_its_minutes_and_its_hours) {
 
 TEST(paper_bars_are_partial_up_to_now_and_absent_before_history) {
   Market market(1);
-  const SymbolSpec& spec = Catalogue()[0];
+  const SymbolSpec& instrument = Catalogue()[0];
   int64_t now_ms = (kDay + 3600 + 90) * 1000 + 500;  // 90.5 s into an hour
   std::vector<Bar> bars;
-  market.Bars(spec, 60, BarIndex(60, kDay), BarIndex(60, kDay) + 5, now_ms, &bars);
+  market.Bars(instrument, 60, BarIndex(60, kDay), BarIndex(60, kDay) + 5, now_ms, &bars);
   CHECK(bars.size() == 2 && bars[1].time == kDay + 3600);
-  Aggregate partial = market.Range(spec, (kDay + 3600) * 1000, now_ms + 1);
+  Aggregate partial = market.Range(instrument, (kDay + 3600) * 1000, now_ms + 1);
   CHECK(bars[1].tick_volume == partial.ticks && bars[1].close == partial.close);
-  CHECK(market.LastTick(spec, now_ms).bid == partial.close);
+  CHECK(market.LastTick(instrument, now_ms).bid == partial.close);
   bars.clear();
-  market.Bars(spec, 1440, BarIndex(1440, kHistoryStart) - 3, BarIndex(1440, kHistoryStart), now_ms, &bars);
+  market.Bars(instrument, 1440, BarIndex(1440, kHistoryStart) - 3, BarIndex(1440, kHistoryStart), now_ms, &bars);
   CHECK(bars.size() == 1 && bars[0].time == kHistoryStart);
 }
 

@@ -90,7 +90,7 @@ Terminal::Terminal(const Folders& folders, Settings* settings, Clock* clock, con
       clock_(clock),
       market_(options.seed),
       engine_(market_, clock->start_ms(), options.login) {
-  for (const auto& spec : Catalogue()) selected_.push_back(spec.selected);
+  for (const auto& instrument : Catalogue()) selected_.push_back(instrument.selected);
 }
 
 std::string Terminal::Handle(Session& session, const uint8_t* message, size_t size) {
@@ -205,8 +205,8 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
   if (!body.Complete() || !ValidTimeframe(timeframe) || count < 0 || (command == 108 && a < 0)) {
     return Status(command, kStatusInvalidParams);
   }
-  const SymbolSpec* spec = FindSymbol(name);
-  if (spec == nullptr) return Status(command, kStatusNotFound);
+  const SymbolSpec* instrument = FindSymbol(name);
+  if (instrument == nullptr) return Status(command, kStatusNotFound);
   int64_t now_ms = clock_->NowMs();
   int64_t now_s = FloorDiv(now_ms, 1000);
   int64_t oldest = BarIndex(timeframe, kHistoryStart);
@@ -226,7 +226,7 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
   }
   first = std::max(first, oldest);
   std::vector<Bar> bars;
-  if (first <= last) market_.Bars(*spec, timeframe, first, last, now_ms, &bars);
+  if (first <= last) market_.Bars(*instrument, timeframe, first, last, now_ms, &bars);
   std::string records;
   records.reserve(bars.size() * kRateRecordSize);
   for (const Bar& bar : bars) AppendBar(&records, bar);
@@ -247,11 +247,11 @@ std::string Terminal::TickList(uint32_t command, BodyReader& body) {
   if (!body.Complete() || count < 0 || selection < kCopyTicksAll || selection > kCopyTicksTrades) {
     return Status(command, kStatusInvalidParams);
   }
-  const SymbolSpec* spec = FindSymbol(name);
-  if (spec == nullptr) return Status(command, kStatusNotFound);
+  const SymbolSpec* instrument = FindSymbol(name);
+  if (instrument == nullptr) return Status(command, kStatusNotFound);
   std::vector<Tick> ticks;
   size_t limit = std::min<size_t>(size_t(count), kMaxTicks);
-  if (limit > 0) market_.Ticks(*spec, from, to, selection, limit, clock_->NowMs(), &ticks);
+  if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, clock_->NowMs(), &ticks);
   std::string records;
   records.reserve(ticks.size() * kTickRecordSize);
   for (const Tick& t : ticks) AppendTick(&records, t);
@@ -260,23 +260,23 @@ std::string Terminal::TickList(uint32_t command, BodyReader& body) {
 
 // ---- symbols -------------------------------------------------------------
 
-std::string Terminal::SymbolInfo(const SymbolSpec& spec, int64_t now_ms) {
+std::string Terminal::SymbolInfo(const SymbolSpec& instrument, int64_t now_ms) {
   SymbolState st;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    st.selected = selected_[size_t(spec.index)];
+    st.selected = selected_[size_t(instrument.index)];
   }
-  st.tick = market_.LastTick(spec, now_ms);
+  st.tick = market_.LastTick(instrument, now_ms);
   int64_t day_ms = FloorDiv(now_ms, 86400000) * 86400000;
-  st.today = market_.Range(spec, day_ms, now_ms + 1);
-  st.previous_close = market_.Range(spec, day_ms - 86400000, day_ms).close;
+  st.today = market_.Range(instrument, day_ms, now_ms + 1);
+  st.previous_close = market_.Range(instrument, day_ms - 86400000, day_ms).close;
   std::string currency;
   {
     std::lock_guard<std::mutex> lock(mu_);
     currency = engine_.current().config->currency;
   }
-  st.tick_value = spec.point() * spec.contract * engine_.Conversion(spec.profit, currency, now_ms);
-  return SymbolRecord(spec, st);
+  st.tick_value = instrument.point() * instrument.contract * engine_.Conversion(instrument.profit, currency, now_ms);
+  return SymbolRecord(instrument, st);
 }
 
 std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
@@ -286,31 +286,31 @@ std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
     case 172: {
       std::u16string name = body.Text(kMaxName);
       if (!body.Complete()) break;
-      const SymbolSpec* spec = FindSymbol(name);
-      if (spec == nullptr) return Status(command, kStatusNotFound);
-      if (command == 170) return Reply(command, kStatusOk, SymbolInfo(*spec, now));
+      const SymbolSpec* instrument = FindSymbol(name);
+      if (instrument == nullptr) return Status(command, kStatusNotFound);
+      if (command == 170) return Reply(command, kStatusOk, SymbolInfo(*instrument, now));
       std::string record;
-      AppendTick(&record, market_.LastTick(*spec, now));
+      AppendTick(&record, market_.LastTick(*instrument, now));
       return Reply(command, kStatusOk, record);
     }
     case 171: {
       std::u16string name = body.Text(kMaxName);
       bool enable = body.U8() != 0;
       if (!body.Complete()) break;
-      const SymbolSpec* spec = FindSymbol(name);
-      if (spec == nullptr) return Status(command, kStatusNotFound);
+      const SymbolSpec* instrument = FindSymbol(name);
+      if (instrument == nullptr) return Status(command, kStatusNotFound);
       std::lock_guard<std::mutex> lock(mu_);
       if (!enable) {
         // A symbol with open positions or orders stays in the watch list.
         const Account& a = engine_.current();
         for (const auto& p : a.positions) {
-          if (p.spec == spec) return Status(command, kStatusCallFailed);
+          if (p.instrument == instrument) return Status(command, kStatusCallFailed);
         }
         for (const auto& o : a.orders) {
-          if (o.spec == spec) return Status(command, kStatusCallFailed);
+          if (o.instrument == instrument) return Status(command, kStatusCallFailed);
         }
       }
-      selected_[size_t(spec->index)] = enable;
+      selected_[size_t(instrument->index)] = enable;
       return Status(command, kStatusOk);
     }
     case 173:
@@ -323,9 +323,9 @@ std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
       if (!body.Complete()) break;
       std::string records;
       uint32_t count = 0;
-      for (const auto& spec : Catalogue()) {
-        if (command == 175 && !MatchGroup(group, SymbolName(spec))) continue;
-        records += SymbolInfo(spec, now);
+      for (const auto& instrument : Catalogue()) {
+        if (command == 175 && !MatchGroup(group, SymbolName(instrument))) continue;
+        records += SymbolInfo(instrument, now);
         ++count;
       }
       return List(command, count, records);
@@ -339,33 +339,33 @@ std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
 std::string Terminal::Book(Session& session, uint32_t command, BodyReader& body) {
   std::u16string name = body.Text(kMaxName);
   if (!body.Complete()) return Status(command, kStatusInvalidParams);
-  const SymbolSpec* spec = FindSymbol(name);
-  if (spec == nullptr) return Status(command, kStatusNotFound);
+  const SymbolSpec* instrument = FindSymbol(name);
+  if (instrument == nullptr) return Status(command, kStatusNotFound);
   if (command == 191) {
-    session.books.insert(spec->index);
+    session.books.insert(instrument->index);
     return Status(command, kStatusOk);
   }
-  if (session.books.count(spec->index) == 0) return Status(command, kStatusNotFound);
+  if (session.books.count(instrument->index) == 0) return Status(command, kStatusNotFound);
   if (command == 192) {
-    session.books.erase(spec->index);
+    session.books.erase(instrument->index);
     return Status(command, kStatusOk);
   }
   // Ten levels a side around the last tick: asks from the highest down,
   // then bids from the highest down; sizes grow away from the top.
-  Tick t = market_.LastTick(*spec, clock_->NowMs());
-  double step = spec->point() * std::max(1.0, std::round(spec->spread / 3.0));
+  Tick t = market_.LastTick(*instrument, clock_->NowMs());
+  double step = instrument->point() * std::max(1.0, std::round(instrument->spread / 3.0));
   auto size = [&](uint32_t side, uint32_t level) {
-    uint64_t h = MixBits(uint64_t(t.time_msc) * 131 + uint64_t(spec->index) * 7919 + side * 31 + level);
+    uint64_t h = MixBits(uint64_t(t.time_msc) * 131 + uint64_t(instrument->index) * 7919 + side * 31 + level);
     return 1 + level * 2 + h % 20;
   };
   std::string records;
   for (uint32_t i = kBookDepth; i-- > 0;) {
     uint64_t v = size(kBookSell, i);
-    AppendBookEntry(&records, kBookSell, RoundPrice(t.ask + step * i, spec->digits), v, double(v));
+    AppendBookEntry(&records, kBookSell, RoundPrice(t.ask + step * i, instrument->digits), v, double(v));
   }
   for (uint32_t i = 0; i < kBookDepth; ++i) {
     uint64_t v = size(kBookBuy, i);
-    AppendBookEntry(&records, kBookBuy, RoundPrice(t.bid - step * i, spec->digits), v, double(v));
+    AppendBookEntry(&records, kBookBuy, RoundPrice(t.bid - step * i, instrument->digits), v, double(v));
   }
   return List(command, 2 * kBookDepth, records);
 }
@@ -413,13 +413,13 @@ std::string Terminal::Trading(uint32_t command, BodyReader& body) {
   double p1 = body.F64();
   double p2 = command == 163 ? body.F64() : 0;
   if (!body.Complete()) return Status(command, kStatusInvalidParams);
-  const SymbolSpec* spec = FindSymbol(name);
-  if (spec == nullptr) return Status(command, kStatusNotFound);
+  const SymbolSpec* instrument = FindSymbol(name);
+  if (instrument == nullptr) return Status(command, kStatusNotFound);
   int64_t now = clock_->NowMs();
   std::lock_guard<std::mutex> lock(mu_);
   double amount = 0;
-  bool ok = command == 162 ? engine_.CalcMargin(type, *spec, volume, p1, now, &amount)
-                           : engine_.CalcProfit(type, *spec, volume, p1, p2, now, &amount);
+  bool ok = command == 162 ? engine_.CalcMargin(type, *instrument, volume, p1, now, &amount)
+                           : engine_.CalcProfit(type, *instrument, volume, p1, p2, now, &amount);
   if (!ok) return Status(command, kStatusInvalidParams);
   return Double(command, amount);
 }
@@ -452,7 +452,7 @@ std::string Terminal::Lists(uint32_t command, BodyReader& body) {
 
   if (family == 120) {
     for (const Position& p : a.positions) {
-      bool take = kind <= 1 || (kind == 2 && SymbolName(*p.spec) == symbol) || (kind == 3 && p.ticket == id);
+      bool take = kind <= 1 || (kind == 2 && SymbolName(*p.instrument) == symbol) || (kind == 3 && p.ticket == id);
       if (!take) continue;
       ++count;
       if (kind != 0) {
@@ -461,7 +461,7 @@ std::string Terminal::Lists(uint32_t command, BodyReader& body) {
     }
   } else if (family == 130) {
     for (const Order& o : a.orders) {
-      bool take = kind <= 1 || (kind == 2 && SymbolName(*o.spec) == symbol) || (kind == 3 && o.ticket == id);
+      bool take = kind <= 1 || (kind == 2 && SymbolName(*o.instrument) == symbol) || (kind == 3 && o.ticket == id);
       if (!take) continue;
       ++count;
       if (kind != 0) records += OrderRecord(o, engine_.OrderPriceCurrent(o, now));
@@ -478,7 +478,7 @@ std::string Terminal::Lists(uint32_t command, BodyReader& body) {
   } else {
     for (const Deal& d : a.deals) {
       bool take = (kind <= 1 && InRange(FloorDiv(d.time_msc, 1000), from, to)) ||
-                  (kind == 2 && d.position_id == id && d.spec != nullptr) || (kind == 3 && d.ticket == id);
+                  (kind == 2 && d.position_id == id && d.instrument != nullptr) || (kind == 3 && d.ticket == id);
       if (!take) continue;
       ++count;
       if (kind != 0) records += DealRecord(d);

@@ -35,7 +35,7 @@ class Terminal {
   std::string Dispatch(Session& session, uint32_t command, BodyReader& body);
   std::string Rates(uint32_t command, BodyReader& body);
   std::string TickList(uint32_t command, BodyReader& body);
-  std::string SymbolInfo(const SymbolSpec& spec, int64_t now_ms);
+  std::string SymbolInfo(const SymbolSpec& instrument, int64_t now_ms);
   std::string SymbolList(uint32_t command, BodyReader& body);
   std::string Book(Session& session, uint32_t command, BodyReader& body);
   std::string Trading(uint32_t command, BodyReader& body);

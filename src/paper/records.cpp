@@ -206,7 +206,7 @@ std::string PositionRecord(const Position& p, double price_current, double profi
   w.F64(104, 0);        // not read by the connector
   w.F64(112, 0);        // swap
   w.F64(120, profit);
-  w.Text(128, 32, SymbolName(*p.spec));
+  w.Text(128, 32, SymbolName(*p.instrument));
   w.Text(192, 32, p.comment);
   w.Text(256, 32, u"");
   return w.bytes();
@@ -235,7 +235,7 @@ std::string OrderRecord(const Order& o, double price_current) {
   w.F64(124, o.tp);
   w.F64(132, price_current);
   w.F64(140, o.price_stoplimit);
-  w.Text(148, 32, SymbolName(*o.spec));
+  w.Text(148, 32, SymbolName(*o.instrument));
   w.Text(212, 32, o.comment);
   w.Text(276, 32, u"");
   return w.bytes();
@@ -258,7 +258,7 @@ std::string DealRecord(const Deal& d) {
   w.F64(84, d.swap);
   w.F64(92, d.profit);
   w.F64(100, d.fee);
-  w.Text(108, 32, d.spec ? SymbolName(*d.spec) : std::u16string());
+  w.Text(108, 32, d.instrument ? SymbolName(*d.instrument) : std::u16string());
   w.Text(172, 32, d.comment);
   w.Text(236, 32, u"");
   return w.bytes();

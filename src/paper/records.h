@@ -33,7 +33,7 @@ struct SymbolState {
   double previous_close;  // close of the previous day
   double tick_value;      // value of one tick of one lot in the account currency
 };
-std::string SymbolRecord(const SymbolSpec& spec, const SymbolState& state);
+std::string SymbolRecord(const SymbolSpec& instrument, const SymbolState& state);
 
 std::string AccountRecord(const Account& account, const Figures& f, bool trade_expert);
 
