@@ -163,16 +163,19 @@ double Engine::Conversion(const std::string& from, const std::string& to, int64_
   return 1.0;
 }
 
+// Money is kept in the account currency's cents, as a trade server books it.
+static double RoundMoney(double amount) { return RoundPrice(amount, kCurrencyDigits); }
+
 double Engine::Margin(const Account& account, const SymbolSpec& instrument, double volume, double price,
                       int64_t at_ms) const {
   double amount = volume * instrument.contract * price / account.config->leverage * instrument.margin_rate;
-  return amount * Conversion(instrument.profit, account.config->currency, at_ms);
+  return RoundMoney(amount * Conversion(instrument.profit, account.config->currency, at_ms));
 }
 
 double Engine::Profit(const Account& account, const SymbolSpec& instrument, uint32_t position_type, double volume,
                       double open, double close, int64_t at_ms) const {
   double diff = position_type == kPositionBuy ? close - open : open - close;
-  return diff * instrument.contract * volume * Conversion(instrument.profit, account.config->currency, at_ms);
+  return RoundMoney(diff * instrument.contract * volume * Conversion(instrument.profit, account.config->currency, at_ms));
 }
 
 double Engine::PositionPriceCurrent(const Position& p, int64_t now_ms) const {

@@ -17,6 +17,9 @@ namespace brv::paper {
 constexpr const char16_t* kServerName = u"BorvanePaper-Demo";
 constexpr const char16_t* kCompanyName = u"Borvane Paper Markets";
 
+// Digits of every account currency: money amounts are rounded to cents.
+constexpr int kCurrencyDigits = 2;
+
 struct AccountConfig {
   uint64_t login;
   const char* password;

@@ -137,7 +137,7 @@ std::string AccountRecord(const Account& a, const Figures& f, bool trade_expert)
   w.Flag(24, true);              // trade_allowed
   w.Flag(25, trade_expert);      // trade_expert
   w.U32(26, kMarginHedging);     // margin_mode
-  w.U32(30, 2);                  // currency_digits
+  w.U32(30, kCurrencyDigits);    // currency_digits
   w.Flag(34, false);             // fifo_close
   w.F64(35, f.balance);
   w.F64(43, f.credit);
