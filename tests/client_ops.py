@@ -85,24 +85,13 @@ def by_name(exe):
 # ------------------------------------------------------------ payloads
 
 def record_bytes(layout, rng=None):
-    """One record: every field set (texts, numbers, flags) or, with `rng`,
-    arbitrary bytes (unpaired surrogates, NaNs, flag bytes above 1)."""
+    """One record: every field set (`Layout.sample`, with the symbol EURUSD)
+    or, with `rng`, arbitrary bytes (unpaired surrogates, NaNs, flag bytes above 1)."""
     if rng is not None:
         return bytes(rng.getrandbits(8) for _ in range(layout.size))
-    values = {}
-    for n, field in enumerate(layout.fields, start=1):
-        if field.kind.startswith("pad"):
-            continue
-        if field.kind.startswith("text"):
-            values[field.name] = ("EURUSD" if field.name == "symbol" else "t%d" % n)
-        elif field.kind == "f64":
-            values[field.name] = n + 0.25
-        elif field.kind == "flag":
-            values[field.name] = n % 2 == 1
-        elif field.kind in ("i32", "i64"):
-            values[field.name] = -n
-        else:
-            values[field.name] = n
+    values = layout.sample()
+    if "symbol" in values:
+        values["symbol"] = "EURUSD"
     return layout.build(**values)
 
 

@@ -78,6 +78,15 @@ def fake(fake_factory):
     return fake_factory("inst")
 
 
+@pytest.fixture(scope="module")
+def terminal(tmp_path_factory):
+    """One fake terminal shared by a whole test module."""
+    fake = FakeTerminal(make_exe(tmp_path_factory.mktemp("shared")))
+    yield fake
+    _shutdown_module()
+    fake.stop()
+
+
 @pytest.fixture
 def connected(fake):
     """`fake` with the module connected to it and its requests cleared."""
@@ -92,3 +101,19 @@ def connected(fake):
 def missing_exe(tmp_path):
     """A terminal path whose file does not exist: connecting fails at once."""
     return os.path.join(os.path.realpath(str(tmp_path)), "absent", "terminal64.exe")
+
+
+def assert_disconnected(fake):
+    """The module has no connection, and the one `fake` accepted is closed."""
+    import borvane
+
+    assert borvane.version() == (0, 0, "")
+    assert borvane.last_error() == (-10004, "No IPC connection")
+    assert fake.wait_connections([False]) == [False]
+
+
+class BadTruth:
+    """An argument whose truth test raises."""
+
+    def __bool__(self):
+        raise RuntimeError("no truth")

@@ -61,10 +61,9 @@ def pipe_name(exe_path):
     return "BRV.Terminal." + hashlib.sha256(final.encode("utf-16-le")).hexdigest().upper()
 
 
-def socket_path(exe_path, runtime_dir=None):
+def socket_path(exe_path):
     """Where the module looks for the terminal of `exe_path`."""
-    folder = runtime_dir or os.environ["XDG_RUNTIME_DIR"]
-    return os.path.join(folder, pipe_name(exe_path))
+    return os.path.join(os.environ["XDG_RUNTIME_DIR"], pipe_name(exe_path))
 
 
 # =====================================================================
@@ -77,9 +76,9 @@ class FakeTerminal:
     START_TIMEOUT = 10.0
     CALL_TIMEOUT = 10.0
 
-    def __init__(self, exe, runtime_dir=None):
+    def __init__(self, exe):
         self.exe = str(exe)
-        self.socket_path = socket_path(self.exe, runtime_dir)
+        self.socket_path = socket_path(self.exe)
         if len(self.socket_path.encode()) >= 108:
             raise ValueError("socket path too long for AF_UNIX: %s" % self.socket_path)
         ours, theirs = socket.socketpair()
@@ -143,22 +142,13 @@ class FakeTerminal:
 
     # ------------------------------------------------------------ scripting
 
-    def on(self, cmd, status=0, payload=b"", *, value=None, records=None, echo=None, raw=None):
+    def on(self, cmd, status=0, payload=b"", *, value=None, records=None, echo=None):
         """Answer every request `cmd` with this reply until changed.
 
         The reply is the header (echo defaults to `cmd`) with `status` and
-        `payload`; `value=n` makes the payload one u32, `records=[...]` a record
-        list; `raw=bytes` sends exactly those bytes instead (length field included).
+        `payload`; `value=n` makes the payload one u32, `records=[...]` a record list.
         """
-        self._call("on", cmd=cmd, reply=_reply_spec(status, payload, value, records, echo, raw))
-
-    def off(self, cmd):
-        """Back to the default answer for `cmd`."""
-        self._call("off", cmd=cmd)
-
-    def default(self, status=-7, payload=b""):
-        """The reply to commands without a handler of their own."""
-        self._call("default", reply=_reply_spec(status, payload, None, None, None, None))
+        self._call("on", cmd=cmd, reply=_reply_spec(status, payload, value, records, echo))
 
     def queue(self, raw, *, cmd=None, chunks=None, pause=0.02, close=False):
         """Answer the next request (of command `cmd`, if given) with exactly `raw`.
@@ -170,12 +160,10 @@ class FakeTerminal:
         self._call("queue", entry=dict(action="reply", cmd=cmd, reply=dict(raw=bytes(raw)),
                                        chunks=chunks, pause=pause, close=close))
 
-    def queue_reply(self, status=0, payload=b"", *, value=None, records=None, echo=None,
-                    cmd=None, chunks=None, pause=0.02, close=False):
+    def queue_reply(self, status=0, payload=b"", *, value=None, records=None, echo=None, cmd=None):
         """A one-shot framed reply; arguments as for `on` and `queue`."""
         self._call("queue", entry=dict(action="reply", cmd=cmd,
-                                       reply=_reply_spec(status, payload, value, records, echo, None),
-                                       chunks=chunks, pause=pause, close=close))
+                                       reply=_reply_spec(status, payload, value, records, echo)))
 
     def drop_next(self, cmd=None):
         """Read the next request (of command `cmd`), then close the connection unanswered."""
@@ -238,14 +226,63 @@ class FakeTerminal:
         return self._call("wait_connections", expected=list(expected), timeout=timeout)
 
 
-def _reply_spec(status, payload, value, records, echo, raw):
-    if raw is not None:
-        return dict(raw=bytes(raw))
+def _reply_spec(status, payload, value, records, echo):
     if value is not None:
         payload = pack_value(value)
     elif records is not None:
         payload = pack_record_list(records)
     return dict(status=status, payload=bytes(payload), echo=echo)
+
+
+#: The start of a one-purpose terminal for what the scriptable fake cannot
+#: do (die inside a reply, stop reading): it listens on the socket argv[1],
+#: prints "ready", accepts one client as `conn`; `request()` reads the next
+#: request and returns its command, `answer(cmd)` sends the handshake's build,
+#: the readiness poll's "ready" or a zero value.
+_SCRIPT_START = """
+import os, signal, socket, struct, sys, time
+def frame(echo, status, payload=b""):
+    return struct.pack("<IIi", 8 + len(payload), echo, status) + payload
+def exact(n):
+    data = b""
+    while len(data) < n:
+        chunk = conn.recv(n - len(data))
+        if not chunk:
+            sys.exit(0)
+        data += chunk
+    return data
+def request():
+    (length,) = struct.unpack("<I", exact(4))
+    return struct.unpack_from("<I", exact(length))[0]
+def answer(cmd):
+    conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}.get(cmd, 0))))
+server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+server.bind(sys.argv[1])
+server.listen(1)
+print("ready", flush=True)
+conn, _ = server.accept()
+"""
+
+
+@contextlib.contextmanager
+def script_terminal(exe, script, *args, stdin=b""):
+    """Runs `script` after `_SCRIPT_START` as the terminal of `exe`, with
+    `args` after the socket path and `stdin` as its input; yields the process
+    once it listens, and kills it at the end."""
+    path = socket_path(exe)
+    proc = subprocess.Popen([sys.executable, "-c", _SCRIPT_START + script, path, *map(str, args)],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        proc.stdin.write(stdin)
+        proc.stdin.close()
+        assert proc.stdout.readline() == b"ready\n"
+        yield proc
+    finally:
+        proc.kill()
+        proc.wait()
+        proc.stdout.close()
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(path)
 
 
 # =====================================================================
@@ -262,7 +299,6 @@ class _Server:
         self.requests = []
         self.conns = []          # [socket, open flag]
         self.handlers = {}
-        self.default_spec = dict(status=-7, payload=b"", echo=None)
         self.queue = []
         self.ready_states = [2]
         self.build = 4410
@@ -377,8 +413,7 @@ class _Server:
         if cmd == CMD_VERSION:
             # the module takes the values only from a positive status
             return frame_reply(cmd, 1, pack_version(*self.version))
-        reply = self.default_spec
-        return frame_reply(cmd if cmd is not None else 0, reply["status"], reply["payload"])
+        return frame_reply(cmd if cmd is not None else 0, -7)
 
     # ---------------------------------------------------- control
 
@@ -393,8 +428,6 @@ class _Server:
                 self.release_event.clear()
             return {
                 "on": lambda: self.handlers.__setitem__(kw["cmd"], kw["reply"]),
-                "off": lambda: self.handlers.pop(kw["cmd"], None) and None,
-                "default": lambda: setattr(self, "default_spec", kw["reply"]),
                 "queue": lambda: self.queue.append(kw["entry"]),
                 "clear_queue": self.queue.clear,
                 "pending": lambda: len(self.queue),

@@ -9,19 +9,9 @@ import tempfile
 
 import pytest
 
+import borvane
 import borvane.paper as paper
-
-
-def s16(text):
-    """A wire string: u32 count of UTF-16 units, then the units."""
-    units = text.encode("utf-16-le")
-    return struct.pack("<I", len(units) // 2) + units
-
-
-def text_field(raw):
-    """A fixed UTF-16 text field read up to its first NUL."""
-    text = raw.decode("utf-16-le")
-    return text.split("\0", 1)[0]
+from records import frame_request
 
 
 class RawClient:
@@ -36,7 +26,7 @@ class RawClient:
         self.sock.close()
 
     def send(self, command, body=b""):
-        self.sock.sendall(struct.pack("<II", 4 + len(body), command) + body)
+        self.sock.sendall(frame_request(command, body))
 
     def recv_exact(self, n):
         data = b""
@@ -103,14 +93,15 @@ def started(isolated, install):
 
     run.install = install
     yield run
-    _disconnect()
+    borvane.shutdown()
     for t in terminals:
         t.stop()
     paper.stop(install)
 
 
-def _disconnect():
-    import borvane
-
-    if hasattr(borvane, "shutdown"):
-        borvane.shutdown()
+@pytest.fixture
+def connected(started):
+    """The module connected to a started paper terminal."""
+    t = started()
+    assert borvane.initialize(path=t.path), borvane.last_error()
+    return t

@@ -12,10 +12,7 @@ import ctypes
 import os
 import signal
 import struct
-import subprocess
-import sys
 import tempfile
-import textwrap
 
 import pytest
 
@@ -23,7 +20,7 @@ import borvane as brv
 import client_ops
 import records as R
 from conftest import make_exe
-from fake_terminal import socket_path
+from fake_terminal import script_terminal
 
 SUCCESS = (1, "Success")
 RECV_FAILED = (-10002, "IPC recv failed")
@@ -37,7 +34,7 @@ COUNTED = [op.name for op in ALL if op.shape in ("list", "version")]
 
 @pytest.fixture
 def ops(connected):
-    return {op.name: op for op in client_ops.operations(connected.exe)}
+    return client_ops.by_name(connected.exe)
 
 
 def _reply(op, payload, echo=None, status=1):
@@ -134,36 +131,17 @@ def test_implausibly_large_reply_closes_the_connection(ops, connected, name):
 
 # ------------------------------------------------------------ killed terminal
 
-# A terminal of our own for this one purpose: it answers the handshake and the
-# readiness poll, and for the command under test sends the first bytes of the
-# reply it is given and kills itself (SIGKILL: no orderly shutdown).
-_DYING_TERMINAL = textwrap.dedent("""
-    import os, signal, socket, struct, sys
-    path, command, cut = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-    reply = sys.stdin.buffer.read()
-    def frame(echo, status, payload=b""):
-        return struct.pack("<IIi", 8 + len(payload), echo, status) + payload
-    def exact(sock, n):
-        data = b""
-        while len(data) < n:
-            chunk = sock.recv(n - len(data))
-            if not chunk:
-                sys.exit(0)
-            data += chunk
-        return data
-    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    server.bind(path)
-    server.listen(1)
-    print("ready", flush=True)
-    conn, _ = server.accept()
-    while True:
-        (length,) = struct.unpack("<I", exact(conn, 4))
-        (cmd,) = struct.unpack_from("<I", exact(conn, length))
-        if cmd == command:
-            conn.sendall(reply[:cut])
-            os.kill(os.getpid(), signal.SIGKILL)
-        conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}.get(cmd, 0))))
-""")
+# For the command under test, the terminal sends the first bytes of the reply
+# it is given and kills itself (SIGKILL: no orderly shutdown).
+_DYING_TERMINAL = """
+reply, command, cut = sys.stdin.buffer.read(), int(sys.argv[2]), int(sys.argv[3])
+while True:
+    cmd = request()
+    if cmd == command:
+        conn.sendall(reply[:cut])
+        os.kill(os.getpid(), signal.SIGKILL)
+    answer(cmd)
+"""
 
 _BARS = client_ops.payload(ALL[NAMES.index("copy_rates_from")], count=300)  # read straight into the array
 
@@ -178,24 +156,12 @@ _BARS = client_ops.payload(ALL[NAMES.index("copy_rates_from")], count=300)  # re
 ], ids=["length field", "after the length", "record", "list", "large block", "value"])
 def test_terminal_killed_inside_a_reply(tmp_path, name, payload, cut):
     exe = make_exe(tmp_path / "dying")
-    op = {o.name: o for o in client_ops.operations(exe)}[name]
+    op = client_ops.by_name(exe)[name]
     reply = _reply(op, payload if payload is not None else client_ops.payload(op))
     assert cut < len(reply)
-    terminal = subprocess.Popen([sys.executable, "-c", _DYING_TERMINAL, socket_path(exe), str(op.cmd), str(cut)],
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    try:
-        terminal.stdin.write(reply)
-        terminal.stdin.close()
-        assert terminal.stdout.readline() == b"ready\n"
+    with script_terminal(exe, _DYING_TERMINAL, op.cmd, cut, stdin=reply) as terminal:
         assert brv.initialize(exe) is True, brv.last_error()
         _assert_failed(op, op.call(), RECV_FAILED)
         assert terminal.wait(10) == -signal.SIGKILL
         assert op.call() == op.failure
         assert brv.last_error() == NO_CONNECTION
-    finally:
-        brv.shutdown()
-        if terminal.poll() is None:
-            terminal.kill()
-        terminal.wait()
-        if os.path.exists(socket_path(exe)):
-            os.unlink(socket_path(exe))

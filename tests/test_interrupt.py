@@ -14,7 +14,6 @@ kernel at the expected place (its wchan) before it signals.
 
 import os
 import signal
-import struct
 import subprocess
 import sys
 import textwrap
@@ -24,7 +23,7 @@ import pytest
 
 import records as R
 from conftest import make_exe
-from fake_terminal import socket_path
+from fake_terminal import script_terminal
 
 NO_CONNECTION = "((0, 0, ''), (-10004, 'No IPC connection'))"
 GOOD_VERSION = "((5, 4410, '5.00 build 4410'), (1, 'Success'))"
@@ -195,55 +194,28 @@ def test_ctrl_c_stops_the_launch_wait(tmp_path, child):
 
 # ------------------------------------------------------------ writes
 
-# A terminal that answers the handshake and the readiness poll, then sends
-# the replies of many requests in advance and stops reading: the requests
-# pile up until the socket's buffer is full and a write blocks.
-_DEAF_TERMINAL = textwrap.dedent("""
-    import socket, struct, sys, time
-    def frame(echo, status, payload=b""):
-        return struct.pack("<IIi", 8 + len(payload), echo, status) + payload
-    def exact(sock, n):
-        data = b""
-        while len(data) < n:
-            chunk = sock.recv(n - len(data))
-            if not chunk:
-                sys.exit(0)
-            data += chunk
-        return data
-    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    server.bind(sys.argv[1])
-    server.listen(1)
-    print("ready", flush=True)
-    conn, _ = server.accept()
-    while True:
-        (length,) = struct.unpack("<I", exact(conn, 4))
-        (cmd,) = struct.unpack_from("<I", exact(conn, length))
-        conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}[cmd])))
-        if cmd == 109:
-            break
-    conn.sendall(frame(175, 0, struct.pack("<I", 0)) * 10000)  # symbols_get by group: no symbols
-    print("deaf", flush=True)
-    time.sleep(3600)
-""")
+# After the handshake and the readiness poll the terminal sends the replies
+# of many requests in advance and stops reading: the requests pile up until
+# the socket's buffer is full and a write blocks.
+_DEAF_TERMINAL = """
+cmd = None
+while cmd != 109:
+    cmd = request()
+    answer(cmd)
+conn.sendall(frame(175, 0, struct.pack("<I", 0)) * 10000)  # symbols_get by group: no symbols
+print("deaf", flush=True)
+time.sleep(3600)
+"""
 
 
 def test_ctrl_c_stops_a_blocked_write(tmp_path, child):
     exe = make_exe(tmp_path / "deaf")
-    terminal = subprocess.Popen([sys.executable, "-c", _DEAF_TERMINAL, socket_path(exe)],
-                                stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-    try:
-        assert terminal.stdout.readline() == "ready\n"
+    with script_terminal(exe, _DEAF_TERMINAL) as terminal:
         c = child(exe, "write")
-        assert terminal.stdout.readline() == "deaf\n"
+        assert terminal.stdout.readline() == b"deaf\n"
         c.wait_blocked(WRITING)
         c.proc.send_signal(signal.SIGINT)
         assert c.outcome() == ("raised KeyboardInterrupt", NO_CONNECTION)
-    finally:
-        terminal.kill()
-        terminal.wait()
-        terminal.stdout.close()
-        if os.path.exists(socket_path(exe)):
-            os.unlink(socket_path(exe))
 
 
 # ------------------------------------------------------------ other signals

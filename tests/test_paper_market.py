@@ -7,15 +7,7 @@ import pytest
 
 import borvane as brv
 import borvane.paper as paper
-from paper_helpers import install, isolated, started  # noqa: F401
-
-
-@pytest.fixture
-def connected(started):
-    t = started()
-    assert brv.initialize(path=t.path), brv.last_error()
-    yield t
-    brv.shutdown()
+from paper_helpers import connected, install, isolated, started  # noqa: F401
 
 
 def clear_of_hour_boundary(symbol="EURUSD"):

@@ -3,27 +3,18 @@ the module, then found by discovery), authorisation and readiness, and
 several clients at once."""
 
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
-
-import pytest
 
 import borvane as brv
 import borvane.paper as paper
 from paper_helpers import install, isolated, started  # noqa: F401
 
 
-@pytest.fixture
-def session(isolated, install):
-    """Stops whatever terminal the module starts from `install`."""
-    yield install
-    brv.shutdown()
-    paper.stop(install)
-
-
-def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(session):
-    install = session
+def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(started):
+    install = started.install  # started by the module, stopped by the fixture
     assert not paper.is_running(install)
     assert brv.initialize(path=install), brv.last_error()
     assert paper.is_running(install)
@@ -45,28 +36,18 @@ def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(sessio
     assert brv.version()[1] == info.build
 
 
-def test_discovery_prefers_the_terminal_started_last(isolated, tmp_path):
-    import shutil
-
-    exes = []
-    for name in ("first", "second"):
-        folder = tmp_path / name
-        folder.mkdir()
-        exes.append(str(folder / "terminal64.exe"))
-        shutil.copy2(paper.executable(), exes[-1])
-    try:
-        for exe in exes:
-            paper.start(exe).stop()
-        assert brv.initialize(), brv.last_error()
-        assert brv.terminal_info().path == os.path.dirname(exes[1])
-    finally:
-        brv.shutdown()
-        for exe in exes:
-            paper.stop(exe)
+def test_discovery_prefers_the_terminal_started_last(started, tmp_path):
+    first = tmp_path / "first" / "terminal64.exe"
+    first.parent.mkdir()
+    shutil.copy2(paper.executable(), first)
+    started(path=str(first)).stop()
+    started().stop()
+    assert brv.initialize(), brv.last_error()
+    assert brv.terminal_info().path == os.path.dirname(started.install)
 
 
-def test_authorisation_readiness_and_login(session):
-    install = session
+def test_authorisation_readiness_and_login(started):
+    install = started.install
     assert brv.initialize(install, login=70010002, password="euro-demo", server=paper.SERVER), brv.last_error()
     account = brv.account_info()
     assert (account.login, account.currency, account.leverage, account.server) == (

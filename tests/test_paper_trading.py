@@ -8,17 +8,9 @@ import pytest
 
 import borvane as brv
 import borvane.paper as paper
-from paper_helpers import install, isolated, started  # noqa: F401
+from paper_helpers import connected, install, isolated, started  # noqa: F401
 
 FAR = 2**31 - 1
-
-
-@pytest.fixture
-def connected(started):
-    t = started()
-    assert brv.initialize(path=t.path), brv.last_error()
-    yield t
-    brv.shutdown()
 
 
 def market(symbol, type_, volume, **extra):
