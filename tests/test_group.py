@@ -12,19 +12,9 @@ import pytest
 
 import borvane as brv
 import records as R
-from conftest import make_exe
-from fake_terminal import FakeTerminal
 
 SUCCESS = (1, "Success")
 GET_ALL = 121
-
-
-@pytest.fixture(scope="module")
-def terminal(tmp_path_factory):
-    fake = FakeTerminal(make_exe(tmp_path_factory.mktemp("group")))
-    yield fake
-    brv.shutdown()
-    fake.stop()
 
 
 @pytest.fixture
@@ -175,14 +165,6 @@ def test_design_examples(serve, group, expected):
 def test_non_backtracking_matcher(serve, pattern, name, matches):
     assert serve([name])(pattern) == ([name] if matches else [])
     assert match_pattern(pattern, name) is matches
-
-
-def test_symbol_filling_its_field_is_matched_whole(serve):
-    full = "S" * 31 + "X"                     # 32 units, no NUL
-    select = serve([full, "S" * 31])
-    assert select("*X") == [full]
-    assert select("S" * 31) == ["S" * 31]
-    assert select(full) == [full]
 
 
 @pytest.mark.parametrize("group, expected", [

@@ -10,15 +10,14 @@ through each client operation, since each reads its own reply shape.
 import os
 import socket
 import struct
-from functools import partial
 
 import pytest
 
 import borvane as brv
 import client_ops
 import records as R
-from conftest import make_exe
-from fake_terminal import FakeTerminal, socket_path
+from conftest import assert_disconnected, make_exe
+from fake_terminal import socket_path
 
 SUCCESS = (1, "Success")
 NO_VERSION = (0, 0, "")
@@ -35,16 +34,8 @@ TEXTS = {
     -5: "Terminal: Incompatible versions, please install the latest version of Terminal and Python module",
     -6: "Terminal: Authorization failed",
     -7: "Terminal: Unsupported function",
-    -8: "Terminal: Call failed",
-    -9: "Terminal: Call failed",
     -100: "Terminal: Call failed",
 }
-
-
-def assert_disconnected(fake):
-    assert brv.version() == NO_VERSION
-    assert brv.last_error() == NO_IPC
-    assert fake.wait_connections([False]) == [False]
 
 
 # ---------------------------------------------------------------- naming
@@ -104,12 +95,7 @@ def test_negative_status_on_a_bare_header(connected, status):
     ("negative status, full payload", R.frame_reply(1, -4, VERSION), (-4, "Terminal: Not found")),
     ("status 0, full payload", R.frame_reply(1, 0, VERSION), SUCCESS),   # zero values, no failure
     ("status 0, bare header", R.frame_reply(1, 0), RECV_FAILED),
-    ("payload one byte short", R.frame_reply(1, 1, VERSION[:-1]), RECV_FAILED),
-    ("text count past the end", R.frame_reply(1, 1, R.pack_version(5, 1, "abc")[:-2]), RECV_FAILED),
     ("length shorter than a header", struct.pack("<I", 2) + b"\x01\x00", RECV_FAILED),
-    ("length of echo only", struct.pack("<II", 4, 1), RECV_FAILED),
-    ("wrong echo", R.frame_reply(2, 1, VERSION), (-10000, "IPC call failed")),
-    ("echo of the handshake", R.frame_reply(4, 0, VERSION), (-10000, "IPC call failed")),
     ("wrong echo on a failed read", R.frame_reply(2, -4), (-4, "Terminal: Not found")),
 ], ids=lambda v: v if isinstance(v, str) else "")
 def test_reply_checks(connected, case, reply, error):
@@ -140,8 +126,7 @@ def test_slow_terminal_is_waited_for(connected):
     ((5, 6, ""), (5, 6, "")),
     ((5, 6, "a" * 127), (5, 6, "a" * 127)),
     ((5, 6, "a" * 128), (5, 6, "")),
-    ((5, 6, "\u00e9" * 63), (5, 6, "\u00e9" * 63)),      # 126 bytes of UTF-8
-    ((5, 6, "\u00e9" * 64), (5, 6, "")),                 # 128 bytes
+    ((5, 6, "\u00e9" * 64), (5, 6, "")),                 # 128 bytes of UTF-8
     ((5, 6, "v\U0001F600"), (5, 6, "v\U0001F600")),      # a surrogate pair becomes one character
     ((0xFFFFFFFF, 0x80000000, "x"), (-1, -2**31, "x")),  # read as signed
 ])
@@ -153,18 +138,12 @@ def test_version_values(connected, sent, expected):
 
 # ---------------------------------------------------------------- broken pipe
 
-@pytest.mark.parametrize("cmd, call, failed", [
-    (1, brv.version, NO_VERSION),
-    (5, partial(brv.login, 1), False),
-    (4, None, False),                        # the handshake of initialize
-])
-def test_connection_dropped_before_the_reply(fake, cmd, call, failed):
+@pytest.mark.parametrize("cmd", [1, 4])  # version, the handshake of initialize
+def test_connection_dropped_before_the_reply(fake, cmd):
     fake.drop_next(cmd=cmd)
-    if call is None:
-        assert brv.initialize(fake.exe) is failed
-    else:
-        assert brv.initialize(fake.exe) is True
-        assert call() == failed
+    assert brv.initialize(fake.exe) is (cmd == 1)
+    if cmd == 1:
+        assert brv.version() == NO_VERSION
     assert brv.last_error() == RECV_FAILED
     assert_disconnected(fake)
 
@@ -198,14 +177,6 @@ FAULTS = {
 
 def failed_with(op, result):
     return result == op.failure if isinstance(op.failure, tuple) else result is op.failure
-
-
-@pytest.fixture(scope="module")
-def terminal(tmp_path_factory):
-    fake = FakeTerminal(make_exe(tmp_path_factory.mktemp("link")))
-    yield fake
-    brv.shutdown()
-    fake.stop()
 
 
 @pytest.fixture

@@ -7,6 +7,7 @@ import pytest
 
 import borvane as brv
 import records as R
+from conftest import BadTruth, assert_disconnected
 
 SUCCESS = (1, "Success")
 NO_CONNECTION = (-10004, "No IPC connection")
@@ -20,30 +21,16 @@ def auth_raw(login, password, server):
     return R.frame_request(5, body)
 
 
-def units(s):
-    return len(s.encode("utf-16-le")) // 2
-
-
-def assert_disconnected(fake):
-    assert brv.version() == (0, 0, "")
-    assert brv.last_error() == NO_CONNECTION
-    assert fake.wait_connections([False]) == [False]
-
-
 # ---------------------------------------------------------------- initialize
 
 @pytest.mark.parametrize("kwargs, auth", [
     ({}, None),
-    ({"login": 0}, None),
     ({"login": 0, "password": "", "server": ""}, None),
     ({"server": "x"}, (0, "", "x")),
     ({"password": "p"}, (0, "p", "")),
     ({"login": 7}, (7, "", "")),
-    ({"login": True}, (1, "", "")),
     ({"login": 2**64 - 1, "password": "p\u00e4ss", "server": "Demo-Server"},
      (2**64 - 1, "p\u00e4ss", "Demo-Server")),
-    ({"login": 1, "server": "s" * 253}, (1, "", "s" * 253)),          # 253 units at most
-    ({"login": 1, "password": "\U0001F600" * 126 + "x"}, (1, "\U0001F600" * 126 + "x", "")),
 ])
 def test_initialize_authorises_only_when_asked(fake, kwargs, auth):
     assert brv.initialize(fake.exe, **kwargs) is True, brv.last_error()
@@ -55,33 +42,21 @@ def test_initialize_authorises_only_when_asked(fake, kwargs, auth):
         assert fake.requests(5)[0].raw == auth_raw(*auth)
 
 
-def test_authorisation_bytes_password_before_server(fake):
-    assert brv.initialize(fake.exe, login=12345678901, password="secret", server="Srv") is True
-    (req,) = fake.requests(5)
-    assert req.raw == (struct.pack("<IIIQ", 24 + 12 + 6, 5, 0, 12345678901)
-                       + struct.pack("<I", 6) + "secret".encode("utf-16-le")
-                       + struct.pack("<I", 3) + "Srv".encode("utf-16-le"))
-
-
-def _invalid_initialize_cases(exe, long_path):
+def _invalid_initialize_cases(exe):
+    # one case per reason a value is refused; initialize and login share the
+    # converters of the account keywords, so login's own table is shorter
     return [
         (("a", "b"), {}, "Invalid number of arguments"),
-        ((5,), {}, "Invalid 1st unnamed argument"),
         ((None,), {}, "Invalid 1st unnamed argument"),
         ((b"/x",), {}, "Invalid 1st unnamed argument"),
-        ((long_path + "a",), {}, "Invalid 1st unnamed argument"),
-        ((), {"path": long_path + "a"}, 'Invalid "path" argument'),
-        ((), {"path": 5}, 'Invalid "path" argument'),
         ((exe,), {"path": None}, 'Invalid "path" argument'),
         ((exe,), {"login": -1}, 'Invalid "login" argument'),
         ((exe,), {"login": 2**64}, 'Invalid "login" argument'),
-        ((exe,), {"login": 1.0}, 'Invalid "login" argument'),
         ((exe,), {"login": None}, 'Invalid "login" argument'),
         ((exe,), {"server": 5}, 'Invalid "server" argument'),
         ((exe,), {"server": "s" * 254}, 'Invalid "server" argument'),
         ((exe,), {"server": "\U0001F600" * 127}, 'Invalid "server" argument'),
         ((exe,), {"password": b"pw"}, 'Invalid "password" argument'),
-        ((exe,), {"password": "p" * 254}, 'Invalid "password" argument'),
         ((exe,), {"timeout": -1}, 'Invalid "timeout" argument'),
         ((exe,), {"timeout": 2**32}, 'Invalid "timeout" argument'),
         ((exe,), {"timeout": 1.5}, 'Invalid "timeout" argument'),
@@ -95,29 +70,21 @@ def _invalid_initialize_cases(exe, long_path):
     ]
 
 
-def _path_of_units(folder, n, filler="a"):
+def _path_of_units(folder, n):
     base = os.path.join(folder, "")
-    path = base + filler * ((n - units(base)) // units(filler))
-    assert units(path) == n, (units(path), n)
-    return path
+    return base + "a" * (n - len(base.encode("utf-16-le")) // 2)
 
 
-def test_invalid_initialize_arguments(fake, tmp_path):
-    long_path = _path_of_units(str(tmp_path), 257)
-    for args, kwargs, message in _invalid_initialize_cases(fake.exe, long_path):
+def test_invalid_initialize_arguments(fake):
+    for args, kwargs, message in _invalid_initialize_cases(fake.exe):
         assert brv.initialize(*args, **kwargs) is False, (args, kwargs)
         assert brv.last_error() == (-2, message), (args, kwargs)
     assert fake.connections() == []
 
 
-@pytest.mark.parametrize("prefix, tail, accepted", [
-    (256, "a", True),
-    (256, "aa", False),
-    (255, "\U0001F600", True),
-    (256, "\U0001F600", False),       # an emoji counts two units
-])
-def test_path_limit_257_units(tmp_path, prefix, tail, accepted):
-    path = _path_of_units(str(tmp_path), prefix) + tail
+@pytest.mark.parametrize("n, accepted", [(257, True), (258, False)])
+def test_path_limit_257_units(tmp_path, n, accepted):
+    path = _path_of_units(str(tmp_path), n)
     assert brv.initialize(path) is False
     if accepted:
         assert brv.last_error()[0] == -10003      # accepted, then no terminal there
@@ -130,13 +97,7 @@ def test_path_keyword_replaces_the_positional_path(fake, missing_exe):
     assert fake.connections() == [True]
 
 
-class BadTruth:
-    def __bool__(self):
-        raise RuntimeError("no truth")
-
-
-@pytest.mark.parametrize("kwargs", [{"bogus": 1}, {"portable": True}, {"portable": object()},
-                                    {"portable": BadTruth()},  # counts as true
+@pytest.mark.parametrize("kwargs", [{"bogus": 1}, {"portable": True}, {"portable": BadTruth()},  # counts as true
                                     {"timeout": 0}, {"timeout": 2**32 - 1}])
 def test_initialize_keywords_that_change_nothing_here(fake, kwargs):
     assert brv.initialize(fake.exe, **kwargs) is True
@@ -161,7 +122,6 @@ def test_failed_authorisation_or_readiness_disconnects(fake, setup, error, polls
 
 @pytest.mark.parametrize("states, polls", [
     ((2,), 1),
-    ((0, 0, 0, 2), 4),
     ((1, 4, 0xFFFFFFFF, 2), 4),
     ((0, 3), 2),
 ])
@@ -216,10 +176,9 @@ def test_initialize_switches_terminals(connected, fake_factory):
     assert connected.commands() == []
 
 
-@pytest.mark.parametrize("how, code", [("invalid login", -2), ("invalid keyword", -2), ("no terminal", -10003)])
-def test_failed_initialize_still_closes_the_connection(connected, missing_exe, how, code):
-    kwargs = {"invalid login": dict(login=-1), "invalid keyword": dict(bad=1, timeout=None)}.get(how, {})
-    assert brv.initialize(missing_exe if how == "no terminal" else connected.exe, **kwargs) is False
+@pytest.mark.parametrize("path, login, code", [("fake", -1, -2), ("missing", 0, -10003)])
+def test_failed_initialize_still_closes_the_connection(connected, missing_exe, path, login, code):
+    assert brv.initialize(connected.exe if path == "fake" else missing_exe, login=login) is False
     assert brv.last_error()[0] == code
     assert_disconnected(connected)
 
@@ -238,7 +197,6 @@ def test_shutdown_closes_and_sends_nothing(connected):
 
 @pytest.mark.parametrize("args, kwargs, auth", [
     ((42, "secret", "Srv"), {}, (42, "secret", "Srv")),    # password before server
-    ((1,), {}, (1, "", "")),
     ((True,), {}, (1, "", "")),
     ((), {"login": 5, "server": "s", "password": "p"}, (5, "p", "s")),
     ((1, "a", "b"), {"login": 2, "password": "c", "server": "d"}, (2, "c", "d")),
@@ -256,21 +214,13 @@ def test_login_arguments_on_the_wire(connected, args, kwargs, auth):
 
 @pytest.mark.parametrize("args, kwargs, message", [
     ((), {}, 'Invalid "login" argument'),
-    ((0,), {}, 'Invalid "login" argument'),
-    ((), {"login": 0}, 'Invalid "login" argument'),
     ((1,), {"login": 0}, 'Invalid "login" argument'),
     ((-1,), {}, "Invalid 1st unnamed argument"),
     (("1",), {}, "Invalid 1st unnamed argument"),
     ((1, 2), {}, "Invalid 2nd unnamed argument"),
     ((1, "p", 3), {}, "Invalid 3rd unnamed argument"),
-    ((1, "p" * 254), {}, "Invalid 2nd unnamed argument"),
-    ((1, "p", "s" * 254), {}, "Invalid 3rd unnamed argument"),
     ((1, "a", "b", "c"), {}, "Invalid number of arguments"),
-    ((1,), {"timeout": -1}, 'Invalid "timeout" argument'),
-    ((1,), {"password": None}, 'Invalid "password" argument'),
-    ((1,), {"server": "\U0001F600" * 127}, 'Invalid "server" argument'),
     ((1,), {"login": -5, "server": 5}, 'Invalid "login" argument'),
-    ((1,), {"password": 5, "server": 5}, 'Invalid "server" argument'),
 ])
 def test_invalid_login_arguments(connected, args, kwargs, message):
     assert brv.login(*args, **kwargs) is False
