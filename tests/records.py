@@ -303,10 +303,3 @@ account, terminal, symbol, tick, bar = ACCOUNT.build, TERMINAL.build, SYMBOL.bui
 position, order, deal, book_entry = POSITION.build, ORDER.build, DEAL.build, BOOK_ENTRY.build
 trade_request, parse_trade_request = TRADE_REQUEST.build, TRADE_REQUEST.parse
 check_result, send_result = CHECK_RESULT.build, SEND_RESULT.build
-
-
-def symbol_legacy(**values):
-    """The 2929-byte symbol record of terminals below build 2364 (no name)."""
-    if "name" in values:
-        raise TypeError("the legacy symbol record has no name")
-    return SYMBOL.build(**values)[:SYMBOL_LEGACY_SIZE]

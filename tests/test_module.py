@@ -204,10 +204,11 @@ def test_fresh_module_state():
 
 # ---------------------------------------------------------------- order of checks
 
+# one row per parser: functions that share theirs (orders_get, the history
+# deals, symbol_info_tick, the book's release and get) are left out
 @pytest.mark.parametrize("name, args, kwargs, failed", [
     ("login", (0,), {}, False),
     ("symbol_info", (), {}, None),
-    ("symbol_info_tick", ("A", "B"), {}, None),
     ("symbol_select", ("EURUSD", 1, 2), {}, False),
     ("symbols_get", ("A", "B"), {}, False),
     ("copy_rates_from", ("EURUSD", 1.0, 0, 10), {}, None),
@@ -216,18 +217,13 @@ def test_fresh_module_state():
     ("copy_ticks_from", ("EURUSD", None, 10, 0), {}, None),
     ("copy_ticks_range", ("EURUSD", 0, 10), {}, None),
     ("positions_get", (), {"ticket": -1}, None),
-    ("orders_get", ("EURUSD",), {}, None),
     ("history_orders_total", (0, None), {}, None),
     ("history_orders_get", (0,), {}, None),
-    ("history_deals_total", ("x", 0), {}, None),
-    ("history_deals_get", (), {"position": 1.5}, None),
     ("order_check", ({"volume": 1},), {}, None),
     ("order_send", (None,), {}, None),
     ("order_calc_margin", (1, "EURUSD", 1.0), {}, None),
     ("order_calc_profit", (1, "EURUSD", "1.0", 1.0, 1.0), {}, None),
     ("market_book_add", (), {}, None),
-    ("market_book_release", ("A", "B"), {}, None),
-    ("market_book_get", (), {}, None),
 ])
 def test_arguments_are_checked_before_the_pipe(name, args, kwargs, failed):
     brv.shutdown()
@@ -285,8 +281,7 @@ class Stamp(datetime.datetime):
     (datetime.datetime(1969, 12, 31, 23, 59, 59, tzinfo=UTC), -1),
     (datetime.datetime(2020, 1, 10, 12, 30), int(datetime.datetime(2020, 1, 10, 12, 30).timestamp())),
     (Stamp(2001, 1, 1), 42),
-    (0, 0), (0.0, 0), (1578614400, 1578614400), (1578614400.9, 1578614400), (1.9, 1), (-1.9, -1),
-    (-0.5, 0), (True, 1), (False, 0), (-1, -1), (2**31 - 1, 2**31 - 1), (-2**31, -2**31),
+    (1578614400.9, 1578614400), (-1.9, -1), (-0.5, 0), (True, 1), (2**31 - 1, 2**31 - 1), (-2**31, -2**31),
     (np.float64(5.7), 5),
 ])
 def test_time_argument(connected, value, seconds):
