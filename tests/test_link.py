@@ -34,7 +34,6 @@ TEXTS = {
     -5: "Terminal: Incompatible versions, please install the latest version of Terminal and Python module",
     -6: "Terminal: Authorization failed",
     -7: "Terminal: Unsupported function",
-    -100: "Terminal: Call failed",
 }
 
 
@@ -146,15 +145,6 @@ def test_connection_dropped_before_the_reply(fake, cmd):
         assert brv.version() == NO_VERSION
     assert brv.last_error() == RECV_FAILED
     assert_disconnected(fake)
-
-
-def test_initialize_reconnects_after_a_broken_pipe(connected):
-    connected.drop_next()
-    brv.version()
-    assert brv.initialize(connected.exe) is True
-    assert connected.wait_connections([False, True]) == [False, True]
-    assert brv.version() == DEFAULT_VERSION
-    assert brv.last_error() == SUCCESS
 
 
 # ------------------------------------------------- every exchange, one table

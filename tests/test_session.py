@@ -10,7 +10,6 @@ import records as R
 from conftest import BadTruth, assert_disconnected
 
 SUCCESS = (1, "Success")
-NO_CONNECTION = (-10004, "No IPC connection")
 OTP = (-7, "Unsupported authorization mode, OTP or certificate password needed")
 AUTH_FAILED = (-6, "Terminal: Authorization failed")
 TIMEOUT = (-10005, "IPC timeout")
@@ -226,12 +225,6 @@ def test_invalid_login_arguments(connected, args, kwargs, message):
     assert brv.login(*args, **kwargs) is False
     assert brv.last_error() == (-2, message)
     assert connected.commands() == []
-
-
-def test_login_without_connection():
-    brv.shutdown()
-    assert brv.login(1, "p", "s") is False
-    assert brv.last_error() == NO_CONNECTION
 
 
 @pytest.mark.parametrize("setup, kwargs, error, commands", [

@@ -171,6 +171,4 @@ TEST(paper_engine_close_by_and_conversions) {
   CHECK(Near(engine.Conversion("EUR", "USD", t) * engine.Conversion("USD", "EUR", t), 1.0));
   CHECK(Near(engine.Conversion("EUR", "USD", t), (eurusd.bid + eurusd.ask) / 2));
   CHECK(engine.Conversion("GBP", "JPY", t) > 100);  // through USD
-  CHECK(!engine.Authorize(70010001, u"wrong", u"") && engine.current().config->login == 70010002);
-  CHECK(engine.Authorize(70010001, u"paper-demo", kServerName) && engine.current().config->login == 70010001);
 }
