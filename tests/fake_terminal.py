@@ -50,9 +50,8 @@ CMD_AUTHORIZE = 5
 CMD_READY = 109
 
 #: one recorded request: command (None for a message shorter than 4 bytes),
-#: body after the command word, the raw bytes with the length field, and the
-#: index of the connection it came on (0 for the first connection accepted)
-Request = namedtuple("Request", "cmd body raw conn")
+#: body after the command word, and the raw bytes with the length field
+Request = namedtuple("Request", "cmd body raw")
 
 
 def pipe_name(exe_path):
@@ -349,7 +348,7 @@ class _Server:
                     break
                 cmd = struct.unpack_from("<I", body)[0] if length >= 4 else None
                 with self.lock:
-                    self.requests.append((cmd, body[4:], head + body, index))
+                    self.requests.append((cmd, body[4:], head + body))
                     entry = self.pick(cmd)
                 if not self.perform(sock, cmd, entry):
                     break

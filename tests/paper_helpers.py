@@ -22,9 +22,6 @@ class RawClient:
         self.sock.settimeout(timeout)
         self.sock.connect(sock_path)
 
-    def close(self):
-        self.sock.close()
-
     def send(self, command, body=b""):
         self.sock.sendall(frame_request(command, body))
 

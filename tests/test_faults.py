@@ -37,8 +37,8 @@ def ops(connected):
     return client_ops.by_name(connected.exe)
 
 
-def _reply(op, payload, echo=None, status=1):
-    return R.frame_reply(op.cmd if echo is None else echo, status, payload)
+def _reply(op, payload):
+    return R.frame_reply(op.cmd, 1, payload)
 
 
 def _assert_failed(op, result, error):
