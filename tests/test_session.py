@@ -64,6 +64,7 @@ def _invalid_initialize_cases(exe):
         ((5,), {"login": -1}, "Invalid 1st unnamed argument"),
         ((exe,), {"server": 5, "login": -1}, 'Invalid "login" argument'),
         ((exe,), {"password": 5, "server": 5}, 'Invalid "server" argument'),
+        ((exe,), {"timeout": -1, "password": 5}, 'Invalid "password" argument'),
         ((exe,), {"path": 5, "timeout": -1}, 'Invalid "timeout" argument'),
         ((exe,), {"path": 5, "password": 5}, 'Invalid "password" argument'),
     ]
