@@ -1,7 +1,12 @@
 #include "paper/market.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <type_traits>
 
 #include "paper/codes.h"
 
@@ -46,14 +51,14 @@ const std::vector<SymbolSpec> kCatalogue = {
      0.035, 150, 1, 50, 16, false, 0.01, 100, 0.01, false},
 };
 
-uint64_t Mix(uint64_t x) {
+inline uint64_t Mix(uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   return x ^ (x >> 31);
 }
 
-uint64_t Hash(uint64_t a, uint64_t b, uint64_t c, uint64_t d = 0) {
+inline uint64_t Hash(uint64_t a, uint64_t b, uint64_t c, uint64_t d = 0) {
   return Mix(a ^ Mix(b * 0xD6E8FEB86659FD93ull ^ c * 0x9E3779B97F4A7C15ull ^ d * 0xC2B2AE3D27D4EB4Full));
 }
 
@@ -62,11 +67,27 @@ double Signed(uint64_t h) { return 2.0 * Unit(h) - 1.0; }          // [-1, 1)
 // A standard normal deviate, near enough: the sum of four 16-bit uniforms
 // of one hash (Irwin-Hall), centred and scaled to unit variance.
 double Normal(uint64_t h) {
-  double sum = double(h & 0xFFFF) + double((h >> 16) & 0xFFFF) + double((h >> 32) & 0xFFFF) + double(h >> 48);
+  double sum = double(int64_t((h & 0xFFFF) + ((h >> 16) & 0xFFFF) + ((h >> 32) & 0xFFFF) + (h >> 48)));
   return (sum / 65536.0 - 2.0) * 1.7320508075688772;
 }
 
 const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+
+// Four 32-bit integers in a vector register (a GCC and Clang extension).
+typedef int32_t Int4 __attribute__((vector_size(16)));
+
+// a if the condition holds, else b: a selection by mask, without a branch.
+template <class T>
+T Choose(bool condition, T a, T b) {
+  using Bits = std::make_unsigned_t<T>;
+  Bits mask = Bits(0) - Bits(condition);
+  return T((Bits(a) & mask) | (Bits(b) & ~mask));
+}
+
+// A tick without a price move is a trade, and any other with probability
+// 0.4: Unit(h) < 0.4 exactly when h >> 11 < 0.4 * 2^53 (a whole number).
+constexpr uint64_t kTradeBelow = uint64_t(0.4 * 0x1p53);
+static_assert(0.4 * 0x1p53 == double(kTradeBelow), "0.4 * 2^53 is whole");
 
 // Relative activity by hour of day (UTC): Asian, European and American
 // sessions add up; the quiet hours after the American close stay low.
@@ -80,31 +101,272 @@ double SessionFactor(int hour) {
 
 constexpr int kScales = 11;  // 4^0 .. 4^10 minutes (about two years)
 
-double AnchorLog(uint64_t seed, const SymbolSpec& instrument, int64_t minute) {
-  // The last anchor computed in this thread: consecutive minutes share one.
-  thread_local uint64_t cached_seed = 0;
-  thread_local int64_t cached_minute = 0;
-  thread_local double cached = 0;
-  if (cached_seed == seed && cached_minute == minute && seed != 0) return cached;
-  const double sigma = instrument.daily_vol / 37.94733192202055;  // per minute: sqrt(1440)
-  double total = 0;
-  for (int k = 0; k < kScales; ++k) {
-    int shift = 2 * k;
-    int64_t j = minute >> shift;  // floor division by 4^k
-    int64_t rest = minute - j * (int64_t(1) << shift);
-    double g0 = Signed(Hash(seed, 100 + k, uint64_t(j)));
-    double g = g0;
-    if (rest != 0) {
-      double f = double(rest) / double(int64_t(1) << shift);
-      double s = f * f * (3.0 - 2.0 * f);
-      g += (Signed(Hash(seed, 100 + k, uint64_t(j + 1))) - g0) * s;
+// The log of the anchor (mid / base price) at a minute boundary: the sum over
+// the scales 4^k of value noise, lattice values hashed every 4^k minutes and
+// blended by a smoothstep in between. Each scale keeps the lattice values at
+// both ends of the cell of the last minute asked, so walking minutes in
+// increasing order hashes about one new value per minute instead of up to
+// two per scale; the result does not depend on the order of the calls.
+class AnchorNoise {
+ public:
+  AnchorNoise(uint64_t seed, const SymbolSpec& instrument) : seed_(seed) {
+    const double sigma = instrument.daily_vol / 37.94733192202055;  // per minute: sqrt(1440)
+    for (int k = 0; k < kScales; ++k) {
+      amplitude_[k] = 0.6 * sigma * double(int64_t(1) << k);  // grows with sqrt(4^k) = 2^k
+      inverse_[k] = 1.0 / double(int64_t(1) << (2 * k));       // exact: a power of two
     }
-    total += 0.6 * sigma * double(int64_t(1) << k) * g;  // amplitude grows with sqrt(4^k) = 2^k
   }
-  cached_seed = seed;
-  cached_minute = minute;
-  cached = total;
-  return total;
+
+  double At(int64_t minute) {
+    double total = 0;
+    total += amplitude_[0] * Lattice(0, minute);  // scale 1: a lattice value at every minute
+    for (int k = 1; k < kScales; ++k) {
+      int64_t j = minute >> (2 * k);  // floor division by 4^k
+      Cell& cell = cells_[k];
+      if (!cell.valid || cell.index != j) Enter(k, j);
+      // At a lattice point (rest 0) the smoothstep is 0 and g is g0 exactly.
+      int64_t rest = minute - j * (int64_t(1) << (2 * k));
+      double f = double(rest) * inverse_[k];
+      double s = f * f * (3.0 - 2.0 * f);
+      double g = cell.g0 + cell.step * s;
+      total += amplitude_[k] * g;
+    }
+    return total;
+  }
+
+ private:
+  struct Cell {
+    bool valid = false;
+    int64_t index = 0;
+    double g0 = 0, g1 = 0;  // lattice values at index and index + 1
+    double step = 0;        // g1 - g0
+  };
+
+  double Lattice(int k, int64_t j) const { return Signed(Hash(seed_, 100 + k, uint64_t(j))); }
+
+  // Moves scale k to cell j; the next cell starts where the last one ended.
+  void Enter(int k, int64_t j) {
+    Cell& cell = cells_[k];
+    cell.g0 = cell.valid && j == cell.index + 1 ? cell.g1 : Lattice(k, j);
+    cell.g1 = Lattice(k, j + 1);
+    cell.step = cell.g1 - cell.g0;
+    cell.index = j;
+    cell.valid = true;
+  }
+
+  uint64_t seed_;
+  double amplitude_[kScales];
+  double inverse_[kScales];
+  Cell cells_[kScales];
+};
+
+// std::round for 0 <= v < 2^52, without a library call or a branch: v
+// minus its integer part is exact, so the comparison with a half is too.
+double RoundNonNegative(double v) {
+  double whole = double(int64_t(v));
+  return whole + double(int(v - whole >= 0.5));
+}
+
+// The bid of a tick in whole points: by definition
+//   std::round(base * std::exp(x) * scale - spread / 2)
+// with x the log of the mid. Within a minute x stays within a few
+// thousandths of the minute's opening anchor a, so exp(x) = exp(a) *
+// exp(x - a) with exp(a) computed once and the second factor from its
+// Taylor series to the 4th power (error below 1e-14 for |x - a| < 1/256).
+// With every rounding counted, this estimate and the double that the
+// definition rounds both lie within 2e-14 (relative) of the exact value:
+// when the estimate is farther than 1e-13 from a half point, both round to
+// the same whole number. Otherwise, about once in a million ticks, the
+// definition decides.
+class BidPoints {
+ public:
+  explicit BidPoints(const SymbolSpec& instrument)
+      : base_(instrument.base_price), scale_(kPow10[instrument.digits]) {}
+
+  void SetAnchor(double a) {
+    anchor_ = a;
+    factor_ = base_ * scale_ * std::exp(a);
+    // At least 1e-13 of the estimate from a half point, as the estimate is
+    // at most factor_ * 1.004.
+    within_ = 0.5 - factor_ * 1.004e-13;
+  }
+
+  int64_t operator()(double x, int32_t spread) const {
+    double d = x - anchor_;
+    if (std::fabs(d) < 1.0 / 256) {
+      double d2 = d * d;  // the terms paired so that they are computed side by side
+      double y = factor_ * ((1 + d) + d2 * ((1.0 / 2 + d * (1.0 / 6)) + d2 * (1.0 / 24))) - spread / 2.0;
+      if (y >= 1 && y < 0x1p52) {
+        int64_t nearest = int64_t(y + 0.5);  // y + 0.5 is exact but within an ulp of a half
+        if (std::fabs(y - double(nearest)) < within_) return nearest;
+      }
+    }
+    return int64_t(std::round(base_ * std::exp(x) * scale_ - spread / 2.0));
+  }
+
+ private:
+  double base_, scale_;
+  double anchor_ = 0, factor_ = 0, within_ = 0;
+};
+
+// The ticks of one minute in whole points, as drawn: tick i is at
+// offset[i] milliseconds into the minute; its ask is bid + spread.
+struct DrawnTicks {
+  int64_t minute = 0;
+  int count = 0;
+  int32_t offset[256];
+  int32_t spread[256];
+  int64_t bid[256], ask[256], last[256];
+  uint32_t flags[256];
+  uint64_t volume[256];  // 0 without a trade
+};
+
+// The ticks of one symbol, minute by minute. The anchor at the end of a
+// minute is the one at the start of the next: walking minutes in order
+// computes each anchor once, and the noise reuses its lattice values.
+//
+// Ticks are drawn in points (bid, ask and last as whole numbers of points)
+// and priced by dividing by 10^digits. The division keeps the order and
+// tells distinct whole numbers apart, so comparisons and extremes in points
+// give the same ticks and aggregates as in prices.
+class TickSource {
+ public:
+  TickSource(uint64_t seed, const SymbolSpec& instrument)
+      : seed_(seed), instrument_(instrument), scale_(kPow10[instrument.digits]), noise_(seed, instrument),
+        bid_points_(instrument) {}
+
+  // The ticks of the minute, in time order (the first at :00.000).
+  void Draw(int64_t minute, DrawnTicks* out);
+
+  double Price(int64_t points) const { return double(points) / scale_; }
+
+  Tick Priced(const DrawnTicks& d, int i) const {
+    Tick t;
+    t.time_msc = d.minute * 60000 + d.offset[i];
+    t.bid = Price(d.bid[i]);
+    t.ask = Price(d.ask[i]);
+    t.last = Price(d.last[i]);
+    t.volume = d.volume[i];
+    t.flags = d.flags[i];
+    t.volume_real = double(d.volume[i]);
+    t.spread = d.spread[i];
+    return t;
+  }
+
+ private:
+  uint64_t seed_;
+  const SymbolSpec& instrument_;
+  double scale_;
+  AnchorNoise noise_;
+  BidPoints bid_points_;
+  bool has_end_ = false;  // the anchor at the end of the last minute drawn
+  int64_t end_minute_ = 0;
+  double end_anchor_ = 0;
+};
+
+void TickSource::Draw(int64_t minute, DrawnTicks* out) {
+  const SymbolSpec& instrument = instrument_;
+  const uint64_t seed = seed_;
+  const uint64_t m = uint64_t(minute);
+  double factor = 1.0;
+  if (instrument.session_hours) factor = SessionFactor(int(FloorDiv(minute, 60) - FloorDiv(minute, 1440) * 24));
+  double mean = std::max(1.0, instrument.ticks_per_minute * factor);
+  int n = 1 + int(Unit(Hash(seed, m, 1)) * 2.0 * (mean - 1.0) + 0.5);
+  n = std::min(n, 250);
+
+  // Tick times: hashed milliseconds after the one at :00.000, sorted. A
+  // comparison sort would mispredict a branch at nearly every tick; instead
+  // each offset's rank is the number of smaller ones, counted for 16 offsets
+  // at a time in vector registers.
+  int32_t keys[256 + 16];  // offset * 256 + draw number: all distinct
+  keys[0] = 0;
+  for (int i = 1; i < n; ++i) keys[i] = int32_t(1 + Hash(seed, m, 2, uint64_t(i)) % 59999) * 256 + i;
+  for (int k = 0; k < 16; ++k) keys[n + k] = INT32_MAX;  // padding, ranked n and beyond
+  int32_t sorted[256 + 16];
+  for (int i = 0; i < n; i += 16) {
+    Int4 k0, k1, k2, k3, r0 = {}, r1 = {}, r2 = {}, r3 = {};
+    std::memcpy(&k0, keys + i, sizeof k0);
+    std::memcpy(&k1, keys + i + 4, sizeof k1);
+    std::memcpy(&k2, keys + i + 8, sizeof k2);
+    std::memcpy(&k3, keys + i + 12, sizeof k3);
+    for (int j = 0; j < n; ++j) {
+      Int4 key = {keys[j], keys[j], keys[j], keys[j]};
+      r0 -= key < k0;  // a true comparison is -1
+      r1 -= key < k1;
+      r2 -= key < k2;
+      r3 -= key < k3;
+    }
+    for (int k = 0; k < 4; ++k) {
+      sorted[r0[k]] = keys[i + k] >> 8;
+      sorted[r1[k]] = keys[i + 4 + k] >> 8;
+      sorted[r2[k]] = keys[i + 8 + k] >> 8;
+      sorted[r3[k]] = keys[i + 12 + k] >> 8;
+    }
+  }
+
+  // A Brownian bridge from anchor to anchor over the minute, sampled at the
+  // offsets (a millisecond drawn twice holds one tick).
+  const double sigma = instrument.daily_vol / 37.94733192202055 * 0.5;
+  int32_t* offsets = out->offset;
+  double walk[256];
+  offsets[0] = 0;
+  walk[0] = 0;
+  int count = 1;
+  for (int i = 1; i < n; ++i) {
+    if (sorted[i] == offsets[count - 1]) continue;
+    offsets[count] = sorted[i];
+    walk[count] = walk[count - 1] + Normal(Hash(seed, m, 3, uint64_t(count))) * sigma *
+                                        std::sqrt(double(offsets[count] - offsets[count - 1]) / 60000.0);
+    ++count;
+  }
+  n = count;
+  double end = walk[n - 1] + Normal(Hash(seed, m, 3, uint64_t(n))) * sigma *
+                                 std::sqrt(double(60000 - offsets[n - 1]) / 60000.0);
+
+  const double a = has_end_ && end_minute_ == minute ? end_anchor_ : noise_.At(minute);
+  const double b = noise_.At(minute + 1);
+  has_end_ = true;
+  end_minute_ = minute + 1;
+  end_anchor_ = b;
+  bid_points_.SetAnchor(a);
+
+  // Each tick's spread and bid in whole points. The ticks are independent
+  // here, so the processor works on several at once.
+  out->minute = minute;
+  out->count = n;
+  uint64_t draws[256];
+  for (int i = 0; i < n; ++i) {
+    uint64_t h = Hash(seed, m, 4, uint64_t(i));
+    draws[i] = h;
+    out->spread[i] = int32_t(std::max(1.0, RoundNonNegative(instrument.spread * (0.75 + 0.5 * Unit(h)))));
+  }
+  for (int i = 0; i < n; ++i) {
+    double f = offsets[i] / 60000.0;
+    double x = a + (b - a) * f + walk[i] - f * end;  // log of the mid
+    out->bid[i] = bid_points_(x, out->spread[i]);
+    out->ask[i] = out->bid[i] + out->spread[i];
+  }
+
+  // Flags and trades, which depend on the tick before. A trade is a coin
+  // toss at every tick, so the choices that depend on it are selections
+  // rather than branches (which would be mispredicted half the time).
+  int64_t prev_bid = -1, prev_ask = -1, prev_last = 0;
+  for (int i = 0; i < n; ++i) {
+    uint64_t h = draws[i];
+    int64_t bid = out->bid[i];
+    int64_t ask = out->ask[i];
+    uint32_t flags = (bid != prev_bid ? kTickBid : 0) | (ask != prev_ask ? kTickAsk : 0);  // both at i == 0
+    bool trade = (i == 0) | (flags == 0) | (Mix(h) >> 11 < kTradeBelow);
+    bool buy = (Mix(h ^ 0x55) & 1) != 0;
+    uint64_t volume = 1 + Mix(h ^ 0xAA) % 10;
+    int64_t last = Choose(trade, Choose(buy, ask, bid), prev_last);
+    out->last[i] = last;
+    out->volume[i] = Choose(trade, volume, uint64_t(0));
+    out->flags[i] = flags | Choose(trade, kTickLast | kTickVolume | Choose(buy, kTickBuy, kTickSell), 0u);
+    prev_bid = bid;
+    prev_ask = ask;
+    prev_last = last;
+  }
 }
 
 }  // namespace
@@ -260,106 +522,132 @@ uint64_t Market::SymbolSeed(const SymbolSpec& instrument) const {
 }
 
 double Market::AnchorMid(const SymbolSpec& instrument, int64_t minute) const {
-  return instrument.base_price * std::exp(AnchorLog(SymbolSeed(instrument), instrument, minute));
+  return instrument.base_price * std::exp(AnchorNoise(SymbolSeed(instrument), instrument).At(minute));
 }
 
 void Market::MinuteTicks(const SymbolSpec& instrument, int64_t minute, std::vector<Tick>* out) const {
+  TickSource source(SymbolSeed(instrument), instrument);
+  DrawnTicks drawn;
+  source.Draw(minute, &drawn);
   out->clear();
-  const uint64_t seed = SymbolSeed(instrument);
-  const uint64_t m = uint64_t(minute);
-  double factor = 1.0;
-  if (instrument.session_hours) factor = SessionFactor(int(FloorDiv(minute, 60) - FloorDiv(minute, 1440) * 24));
-  double mean = std::max(1.0, instrument.ticks_per_minute * factor);
-  int n = 1 + int(Unit(Hash(seed, m, 1)) * 2.0 * (mean - 1.0) + 0.5);
-  n = std::min(n, 250);
-
-  int32_t offsets[256];
-  offsets[0] = 0;
-  for (int i = 1; i < n; ++i) offsets[i] = int32_t(1 + Hash(seed, m, 2, uint64_t(i)) % 59999);
-  std::sort(offsets + 1, offsets + n);
-  n = int(std::unique(offsets, offsets + n) - offsets);
-
-  const double a = AnchorLog(seed, instrument, minute);
-  const double b = AnchorLog(seed, instrument, minute + 1);
-  const double sigma = instrument.daily_vol / 37.94733192202055 * 0.5;
-  // A Brownian bridge from a to b over the minute, sampled at the offsets.
-  double walk[256];
-  walk[0] = 0;
-  for (int i = 1; i < n; ++i) {
-    walk[i] = walk[i - 1] + Normal(Hash(seed, m, 3, uint64_t(i))) * sigma *
-                                std::sqrt(double(offsets[i] - offsets[i - 1]) / 60000.0);
-  }
-  double end = walk[n - 1] + Normal(Hash(seed, m, 3, uint64_t(n))) * sigma *
-                                 std::sqrt(double(60000 - offsets[n - 1]) / 60000.0);
-
-  const double scale = kPow10[instrument.digits];
-  double prev_bid = 0, prev_ask = 0, prev_last = 0;
-  for (int i = 0; i < n; ++i) {
-    double f = offsets[i] / 60000.0;
-    double mid = instrument.base_price * std::exp(a + (b - a) * f + walk[i] - f * end);
-    uint64_t h = Hash(seed, m, 4, uint64_t(i));
-    int32_t spread = int32_t(std::max(1.0, std::round(instrument.spread * (0.75 + 0.5 * Unit(h)))));
-    Tick t;
-    t.time_msc = minute * 60000 + offsets[i];
-    t.spread = spread;
-    // Bid and ask in whole points, then as prices of the symbol's digits.
-    double bid_points = std::round(mid * scale - spread / 2.0);
-    t.bid = bid_points / scale;
-    t.ask = (bid_points + spread) / scale;
-    t.flags = 0;
-    if (i == 0 || t.bid != prev_bid) t.flags |= kTickBid;
-    if (i == 0 || t.ask != prev_ask) t.flags |= kTickAsk;
-    bool trade = i == 0 || t.flags == 0 || Unit(Mix(h)) < 0.4;
-    if (trade) {
-      bool buy = (Mix(h ^ 0x55) & 1) != 0;
-      t.last = buy ? t.ask : t.bid;
-      t.volume = 1 + Mix(h ^ 0xAA) % 10;
-      t.flags |= kTickLast | kTickVolume | (buy ? kTickBuy : kTickSell);
-    } else {
-      t.last = prev_last;
-      t.volume = 0;
-    }
-    t.volume_real = double(t.volume);
-    prev_bid = t.bid;
-    prev_ask = t.ask;
-    prev_last = t.last;
-    out->push_back(t);
-  }
+  for (int i = 0; i < drawn.count; ++i) out->push_back(source.Priced(drawn, i));
 }
 
 Tick Market::LastTick(const SymbolSpec& instrument, int64_t now_ms) const {
-  std::vector<Tick> ticks;
-  MinuteTicks(instrument, FloorDiv(now_ms, 60000), &ticks);
-  Tick last = ticks.front();  // at :00.000, never after now
-  for (const Tick& t : ticks) {
-    if (t.time_msc > now_ms) break;
-    last = t;
-  }
-  return last;
+  TickSource source(SymbolSeed(instrument), instrument);
+  DrawnTicks drawn;
+  source.Draw(FloorDiv(now_ms, 60000), &drawn);
+  int last = 0;  // the first tick, at :00.000, is never after now
+  while (last + 1 < drawn.count && drawn.minute * 60000 + drawn.offset[last + 1] <= now_ms) ++last;
+  return source.Priced(drawn, last);
 }
 
+namespace {
+
+uint64_t DayKey(const SymbolSpec& instrument, int64_t day) { return (uint64_t(instrument.index) << 40) ^ uint64_t(day); }
+
+// The aggregate of a day's 1,440 minutes: the sums and extremes of
+// Aggregate::Add, kept in points. Every minute opens with a trade, so the
+// day has a first tick and trades.
+Aggregate DayOfTicks(uint64_t seed, const SymbolSpec& instrument, int64_t day) {
+  TickSource source(seed, instrument);
+  DrawnTicks drawn;
+  int64_t open = 0, close = 0, high = INT64_MIN, low = INT64_MAX, ask_high = INT64_MIN, ask_low = INT64_MAX;
+  int64_t last_high = INT64_MIN, last_low = INT64_MAX;
+  uint64_t ticks = 0, volume = 0, trades = 0, volume_high = 0, volume_low = UINT64_MAX;
+  int32_t spread_min = INT32_MAX;
+  for (int64_t minute = day * 1440; minute < (day + 1) * 1440; ++minute) {
+    source.Draw(minute, &drawn);
+    if (minute == day * 1440) open = drawn.bid[0];
+    for (int i = 0; i < drawn.count; ++i) {
+      high = std::max(high, drawn.bid[i]);
+      low = std::min(low, drawn.bid[i]);
+      ask_high = std::max(ask_high, drawn.ask[i]);
+      ask_low = std::min(ask_low, drawn.ask[i]);
+      last_high = std::max(last_high, drawn.last[i]);
+      last_low = std::min(last_low, drawn.last[i]);
+      spread_min = std::min(spread_min, drawn.spread[i]);
+      bool trade = (drawn.flags[i] & kTickVolume) != 0;
+      trades += uint64_t(trade);
+      volume += drawn.volume[i];
+      volume_high = std::max(volume_high, drawn.volume[i]);
+      volume_low = std::min(volume_low, trade ? drawn.volume[i] : UINT64_MAX);
+    }
+    ticks += uint64_t(drawn.count);
+    close = drawn.bid[drawn.count - 1];
+  }
+  Aggregate agg;
+  agg.ticks = ticks;
+  agg.open = source.Price(open);
+  agg.high = source.Price(high);
+  agg.low = source.Price(low);
+  agg.close = source.Price(close);
+  agg.ask_high = source.Price(ask_high);
+  agg.ask_low = source.Price(ask_low);
+  agg.last_high = source.Price(last_high);
+  agg.last_low = source.Price(last_low);
+  agg.volume = volume;
+  agg.trades = trades;
+  agg.volume_high = volume_high;
+  agg.volume_low = volume_low;
+  agg.spread_min = spread_min;
+  return agg;
+}
+
+// Below this many missing days one thread does the work.
+constexpr size_t kParallelDays = 16;
+
+}  // namespace
+
 Aggregate Market::Day(const SymbolSpec& instrument, int64_t day) const {
-  uint64_t key = (uint64_t(instrument.index) << 40) ^ uint64_t(day);
+  uint64_t key = DayKey(instrument, day);
   {
     std::lock_guard<std::mutex> lock(mu_);
     auto it = days_.find(key);
     if (it != days_.end()) return it->second;
   }
-  Aggregate agg;
-  std::vector<Tick> ticks;
-  for (int64_t i = 0; i < 1440; ++i) {
-    MinuteTicks(instrument, day * 1440 + i, &ticks);
-    for (const Tick& t : ticks) agg.Add(t);
-  }
+  Aggregate agg = DayOfTicks(SymbolSeed(instrument), instrument, day);
   std::lock_guard<std::mutex> lock(mu_);
   days_[key] = agg;
   return agg;
 }
 
+void Market::CacheDays(const SymbolSpec& instrument, int64_t first_day, int64_t end_day) const {
+  std::vector<int64_t> missing;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (int64_t day = first_day; day < end_day; ++day) {
+      if (days_.count(DayKey(instrument, day)) == 0) missing.push_back(day);
+    }
+  }
+  if (missing.empty()) return;
+  // The days are independent: the caller and one helper thread take them in
+  // turn, without the lock, and the results enter the cache at the end.
+  const uint64_t seed = SymbolSeed(instrument);
+  std::vector<Aggregate> found(missing.size());
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next++; i < missing.size(); i = next++) found[i] = DayOfTicks(seed, instrument, missing[i]);
+  };
+  std::thread helper;
+  if (missing.size() >= kParallelDays && std::thread::hardware_concurrency() > 1) {
+    try {
+      helper = std::thread(work);
+    } catch (const std::system_error&) {
+      // No thread to spare: the caller does every day.
+    }
+  }
+  work();
+  if (helper.joinable()) helper.join();
+  std::lock_guard<std::mutex> lock(mu_);
+  for (size_t i = 0; i < missing.size(); ++i) days_.emplace(DayKey(instrument, missing[i]), found[i]);
+}
+
 Aggregate Market::Range(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms) const {
   Aggregate agg;
   int64_t t = std::max(from_ms, kHistoryStart * 1000);
-  std::vector<Tick> ticks;
+  TickSource source(SymbolSeed(instrument), instrument);
+  DrawnTicks drawn;
   while (t < to_ms) {
     int64_t day = FloorDiv(t, 86400000);
     if (t == day * 86400000 && to_ms >= (day + 1) * 86400000) {
@@ -368,9 +656,10 @@ Aggregate Market::Range(const SymbolSpec& instrument, int64_t from_ms, int64_t t
       continue;
     }
     int64_t minute = FloorDiv(t, 60000);
-    MinuteTicks(instrument, minute, &ticks);
-    for (const Tick& k : ticks) {
-      if (k.time_msc >= t && k.time_msc < to_ms) agg.Add(k);
+    source.Draw(minute, &drawn);
+    for (int i = 0; i < drawn.count; ++i) {
+      int64_t time_msc = minute * 60000 + drawn.offset[i];
+      if (time_msc >= t && time_msc < to_ms) agg.Add(source.Priced(drawn, i));
     }
     t = (minute + 1) * 60000;
   }
@@ -379,6 +668,12 @@ Aggregate Market::Range(const SymbolSpec& instrument, int64_t from_ms, int64_t t
 
 void Market::Bars(const SymbolSpec& instrument, int32_t timeframe, int64_t first, int64_t last, int64_t now_ms,
                   std::vector<Bar>* out) const {
+  if (timeframe >= 1440 && first <= last) {
+    // Bars of whole days: the past days they span are computed up front, in parallel.
+    int64_t from_ms = std::max(BarStart(timeframe, first), kHistoryStart) * 1000;
+    int64_t to_ms = std::min(BarStart(timeframe, last + 1) * 1000, now_ms + 1);
+    CacheDays(instrument, FloorDiv(from_ms + 86399999, 86400000), FloorDiv(to_ms, 86400000));
+  }
   for (int64_t i = first; i <= last; ++i) {
     int64_t start = BarStart(timeframe, i);
     if (start * 1000 > now_ms) break;
@@ -393,10 +688,12 @@ void Market::Ticks(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms,
                    int64_t now_ms, std::vector<Tick>* out) const {
   int64_t from = std::max(from_ms, kHistoryStart * 1000);
   int64_t to = std::min(to_ms, now_ms);
-  std::vector<Tick> ticks;
+  TickSource source(SymbolSeed(instrument), instrument);
+  DrawnTicks drawn;
   for (int64_t minute = FloorDiv(from, 60000); minute * 60000 <= to && out->size() < limit; ++minute) {
-    MinuteTicks(instrument, minute, &ticks);
-    for (const Tick& t : ticks) {
+    source.Draw(minute, &drawn);
+    for (int i = 0; i < drawn.count; ++i) {
+      Tick t = source.Priced(drawn, i);
       if (t.time_msc < from || t.time_msc > to) continue;
       if (selection == kCopyTicksQuotes && !(t.flags & (kTickBid | kTickAsk))) continue;
       if (selection == kCopyTicksTrades && !(t.flags & kTickLast)) continue;

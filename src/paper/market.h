@@ -113,7 +113,10 @@ class Market {
   uint64_t seed() const { return seed_; }
 
  private:
+  // Aggregate of a whole past day, from the cache or computed and cached.
   Aggregate Day(const SymbolSpec& instrument, int64_t day) const;
+  // Computes and caches the days first_day <= day < end_day not yet cached.
+  void CacheDays(const SymbolSpec& instrument, int64_t first_day, int64_t end_day) const;
   uint64_t SymbolSeed(const SymbolSpec& instrument) const;
 
   uint64_t seed_;

@@ -98,6 +98,59 @@ TEST(paper_day_aggregate_equals_its_minutes_and_its_hours) {
   }
 }
 
+// FNV-1a over the bytes of the values served.
+struct Digest {
+  uint64_t h = 1469598103934665603ull;
+  void Add(const void* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ull;
+  }
+  void Add(double v) { Add(&v, sizeof v); }
+  void Add(uint64_t v) { Add(&v, sizeof v); }
+  void Add(const Tick& t) {
+    Add(uint64_t(t.time_msc));
+    for (double v : {t.bid, t.ask, t.last}) Add(v);
+    for (uint64_t v : {t.volume, uint64_t(t.flags)}) Add(v);
+    Add(t.volume_real);
+    Add(uint64_t(t.spread));
+  }
+};
+
+TEST(paper_served_data_is_the_same_from_version_to_version) {
+  // Digests of day bars (cached in parallel), a day's full aggregate, and the
+  // ticks of minutes years apart, as the model served them when it was
+  // first published: the same seed must give the same data, to the last bit.
+  const uint64_t expected[] = {
+      0xcbda8ed465c6e91cull, 0x672ba5095ead6b64ull, 0x43be99d9b67bf61cull, 0x52d98be0d2ad45aaull,
+      0xd721123f37292d9aull, 0x31bdddcf80b269a4ull, 0xe16ce105921cbdb7ull, 0x3187d49c53f049c1ull,
+      0xee43fb2610420de6ull, 0x8a243decd343015cull, 0x97a5263688604f39ull, 0x6af2b1321953aaddull,
+      0xa9574458c38c617cull, 0x4895884e46f4bf88ull, 0x3e37f37816ee52fdull, 0x1277966ca8fde1b3ull,
+  };
+  CHECK(Catalogue().size() == sizeof expected / sizeof expected[0]);
+  for (const SymbolSpec& instrument : Catalogue()) {
+    Market market(7);
+    Digest digest;
+    std::vector<Bar> bars;
+    int64_t first = BarIndex(1440, kDay);
+    market.Bars(instrument, 1440, first, first + 19, (kDay + 30 * 86400) * 1000, &bars);
+    for (const Bar& b : bars) {
+      digest.Add(uint64_t(b.time));
+      for (double v : {b.open, b.high, b.low, b.close}) digest.Add(v);
+      for (uint64_t v : {b.tick_volume, uint64_t(b.spread), b.real_volume}) digest.Add(v);
+    }
+    Aggregate day = market.Range(instrument, (kDay + 86400) * 1000, (kDay + 2 * 86400) * 1000);
+    for (double v : {day.ask_high, day.ask_low, day.last_high, day.last_low}) digest.Add(v);
+    for (uint64_t v : {day.trades, day.volume_high, day.volume_low}) digest.Add(v);
+    std::vector<Tick> ticks;
+    for (int64_t m = kDay / 60 - 3; m < kDay / 60 + 5000000; m += 99991) {
+      market.MinuteTicks(instrument, m, &ticks);
+      for (const Tick& t : ticks) digest.Add(t);
+      digest.Add(market.LastTick(instrument, m * 60000 + 31234));
+    }
+    CHECK(bars.size() == 20);
+    CHECK(digest.h == expected[instrument.index]);
+  }
+}
+
 TEST(paper_bars_are_partial_up_to_now_and_absent_before_history) {
   Market market(1);
   const SymbolSpec& instrument = Catalogue()[0];
