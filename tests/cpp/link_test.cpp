@@ -27,12 +27,8 @@ struct Loopback {
   link::CInterClient client;
 
   Loopback() {
-    static std::string dir;
-    if (dir.empty()) {
-      char tmpl[] = "/tmp/brv-unit-XXXXXX";
-      dir = mkdtemp(tmpl);
-      setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-    }
+    char folder[] = "/tmp/brv-unit-XXXXXX";
+    setenv("XDG_RUNTIME_DIR", mkdtemp(folder), 1);
     const std::u16string name = u"\\\\.\\pipe\\BRV.Terminal.UNIT";
     std::string path = platform::SocketPath(name, true);
     unlink(path.c_str());
@@ -46,8 +42,13 @@ struct Loopback {
     server = accept(listener, nullptr, nullptr);
   }
   ~Loopback() {
+    client.Close();
     close(server);
     close(listener);
+    // The socket and its private folder go with the test.
+    std::string path = platform::SocketPath(u"\\\\.\\pipe\\BRV.Terminal.UNIT", false);
+    unlink(path.c_str());
+    rmdir(getenv("XDG_RUNTIME_DIR"));
   }
   std::vector<uint8_t> Receive(size_t n) {
     std::vector<uint8_t> out(n);
