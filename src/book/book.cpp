@@ -39,12 +39,7 @@ PyObject* market_book_get(PyObject*, PyObject* args) {
   link::Block entries;
   int32_t result = book::MarketBookGet(symbol, &entries);
   if (result < 0) return ReportCode(result);
-  PyObject* tuple = DecodeRecordTuple(book::kBookEntryRecord, entries.data(), entries.count());
-  if (tuple == nullptr) {
-    SetError(kCallFailed, "Terminal: Call failed");
-    Py_RETURN_NONE;
-  }
-  return tuple;
+  return DecodeRecordTupleOrFail(book::kBookEntryRecord, entries.data(), entries.count());
 }
 
 }  // namespace brv::api

@@ -71,6 +71,13 @@ void Block::Reset() {
   count_ = 0;
 }
 
+void Block::Assign(void* data, const Allocator& allocator, uint32_t count) {
+  Reset();
+  data_ = data;
+  allocator_ = allocator;
+  count_ = count;
+}
+
 bool ReadRecordList(PipeReader& reader, uint32_t record_size, const Allocator& allocator, Block* out) {
   out->Reset();
   uint32_t count = 0;
@@ -80,13 +87,13 @@ bool ReadRecordList(PipeReader& reader, uint32_t record_size, const Allocator& a
   if (bytes != reader.Left() || bytes > uint64_t(SIZE_MAX)) return false;  // SIZE_MAX: 32-bit hosts
   void* data = allocator.allocate(size_t(bytes));
   if (data == nullptr) return false;
-  out->data_ = data;
-  out->allocator_ = allocator;
+  // Held by the block at once, so that a failed read releases it.
+  out->Assign(data, allocator, 0);
   if (!reader.Read(data, size_t(bytes))) {
     out->Reset();
     return false;
   }
-  out->count_ = count;
+  out->Assign(out->Take(), allocator, count);
   return true;
 }
 

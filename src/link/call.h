@@ -77,6 +77,8 @@ class Block {
   uint8_t* data() const { return static_cast<uint8_t*>(data_); }
   uint32_t count() const { return count_; }
   void Reset();
+  // Releases the current storage and holds `data` (from `allocator`).
+  void Assign(void* data, const Allocator& allocator, uint32_t count);
   // Hands the storage over; the caller releases it.
   void* Take() {
     void* d = data_;
@@ -85,7 +87,6 @@ class Block {
   }
 
  private:
-  friend bool ReadRecordList(PipeReader&, uint32_t, const Allocator&, Block*);
   void* data_ = nullptr;
   Allocator allocator_ = {nullptr, nullptr};  // held by value: callers may pass a temporary
   uint32_t count_ = 0;

@@ -245,4 +245,14 @@ PyObject* DecodeRecordTuple(const RecordLayout& layout, const uint8_t* records, 
   return tuple.release();
 }
 
+PyObject* DecodeRecordOrFail(const RecordLayout& layout, const uint8_t* record) {
+  PyObject* result = DecodeRecord(layout, record);
+  return result != nullptr ? result : ReportCode(kCallFailed);
+}
+
+PyObject* DecodeRecordTupleOrFail(const RecordLayout& layout, const uint8_t* records, uint32_t count) {
+  PyObject* result = DecodeRecordTuple(layout, records, count);
+  return result != nullptr ? result : ReportCode(kCallFailed);
+}
+
 }  // namespace brv

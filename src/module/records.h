@@ -76,6 +76,10 @@ constexpr RecordLayout MakeLayout(RecordType type, uint32_t size, const WireFiel
 PyObject* DecodeRecord(const RecordLayout& layout, const uint8_t* record);
 // A new tuple of `count` records laid back to back, or null.
 PyObject* DecodeRecordTuple(const RecordLayout& layout, const uint8_t* records, uint32_t count);
+// The same, but a failure gives None with -1 "Terminal: Call failed", as
+// every function reports a result it cannot build.
+PyObject* DecodeRecordOrFail(const RecordLayout& layout, const uint8_t* record);
+PyObject* DecodeRecordTupleOrFail(const RecordLayout& layout, const uint8_t* records, uint32_t count);
 // A new, empty instance of a record type, or null.
 PyObject* NewRecord(RecordType type);
 

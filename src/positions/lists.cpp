@@ -15,19 +15,9 @@ PyObject* Count(int32_t result, uint32_t total) {
   return PyLong_FromUnsignedLong(total);
 }
 
-// The records in the order received, or -1 when the tuple cannot be built.
-PyObject* Records(const RecordLayout& layout, const uint8_t* records, uint32_t count) {
-  PyObject* tuple = DecodeRecordTuple(layout, records, count);
-  if (tuple == nullptr) {
-    SetError(kCallFailed, "Terminal: Call failed");
-    Py_RETURN_NONE;
-  }
-  return tuple;
-}
-
 PyObject* ListResult(int32_t result, const RecordLayout& layout, const RecordList& list) {
   if (result < 0) return ReportCode(result);
-  return Records(layout, list.data(), list.count());
+  return DecodeRecordTupleOrFail(layout, list.data(), list.count());
 }
 
 // A ticket the terminal does not find (-4, or status 0) is an empty result,
@@ -35,7 +25,7 @@ PyObject* ListResult(int32_t result, const RecordLayout& layout, const RecordLis
 PyObject* TicketResult(int32_t result, const RecordLayout& layout, const SingleRecord& record) {
   if (result == kNotFound || result == 0) return PyTuple_New(0);
   if (result < 0) return ReportCode(result);
-  return Records(layout, record.bytes, 1);
+  return DecodeRecordTupleOrFail(layout, record.bytes, 1);
 }
 
 bool HasKeywords(PyObject* kwargs) { return kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0; }

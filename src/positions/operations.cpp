@@ -9,29 +9,20 @@ static_assert(kFilterDone == kSuccess && kFilterFailed == kIpcCallFailed,
 
 using link::Body;
 
-void RecordList::Reset() {
-  if (data_ != nullptr) link::kPlainAllocator.release(data_);
-  data_ = nullptr;
-  count_ = 0;
-}
-
-void RecordList::Adopt(link::Block* block) {
-  Reset();
-  count_ = block->count();
-  data_ = static_cast<uint8_t*>(block->Take());
-}
-
-int32_t RecordList::KeepGroup(const GroupText& group, const RecordShape& shape) {
-  return FilterByGroup(group.units, shape, link::kPlainAllocator.allocate, link::kPlainAllocator.release, &data_,
-                       &count_);
-}
-
 namespace {
 
 int32_t GetList(uint32_t command, const Body& body, const RecordShape& shape, RecordList* out) {
-  link::Block block;
-  int32_t result = link::CallList(command, body, shape.size, link::kPlainAllocator, &block);
-  if (result >= 0) out->Adopt(&block);
+  return link::CallList(command, body, shape.size, link::kPlainAllocator, out);
+}
+
+// Keeps the records whose symbol passes the group (kFilterDone), or empties
+// the list (kFilterFailed).
+int32_t KeepGroup(const GroupText& group, const RecordShape& shape, RecordList* list) {
+  uint32_t count = list->count();
+  uint8_t* data = static_cast<uint8_t*>(list->Take());
+  int32_t result = FilterByGroup(group.units, shape, link::kPlainAllocator.allocate,
+                                 link::kPlainAllocator.release, &data, &count);
+  list->Assign(data, link::kPlainAllocator, count);
   return result;
 }
 
@@ -41,7 +32,7 @@ int32_t GetGroup(uint32_t command, const Body& body, const RecordShape& shape, c
                  RecordList* out) {
   int32_t result = GetList(command, body, shape, out);
   if (result < 0) return result;
-  int32_t filtered = out->KeepGroup(group, shape);
+  int32_t filtered = KeepGroup(group, shape, out);
   return filtered < 0 ? filtered : result;
 }
 

@@ -28,28 +28,9 @@ constexpr uint32_t kCommandHistoryDealsGet = 151;
 constexpr uint32_t kCommandHistoryDealsGetByPosition = 152;
 constexpr uint32_t kCommandHistoryDealGetByTicket = 153;
 
-// The records of a list reply (after the group filter, when there is one),
-// in storage of the plain allocator, released on destruction.
-class RecordList {
- public:
-  RecordList() = default;
-  RecordList(const RecordList&) = delete;
-  RecordList& operator=(const RecordList&) = delete;
-  ~RecordList() { Reset(); }
-
-  const uint8_t* data() const { return data_; }
-  uint32_t count() const { return count_; }
-  void Reset();
-  // Takes over the records a list reply was read into.
-  void Adopt(link::Block* block);
-  // Keeps the records whose symbol passes the group (kFilterDone), or
-  // empties the list (kFilterFailed).
-  int32_t KeepGroup(const GroupText& group, const RecordShape& shape);
-
- private:
-  uint8_t* data_ = nullptr;
-  uint32_t count_ = 0;
-};
+// The records of a list reply (after the group filter, when there is one)
+// are held in a link::Block of the plain allocator.
+using RecordList = link::Block;
 
 // One record read by ticket.
 struct SingleRecord {
