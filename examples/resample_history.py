@@ -40,7 +40,8 @@ def compare(symbol: str, days: int) -> int:
         print("no complete hour in both series")
         return 1
     ours, theirs = resampled.loc[common], h1.loc[common, list(resampled.columns)]
-    digits = brv.symbol_info(symbol).digits
+    info = brv.symbol_info(symbol)
+    digits = info.digits if info is not None else 5
 
     print("%s: %d M1 bars resampled to %d hours; %d complete hours compared with the terminal's H1 bars"
           % (symbol, len(m1), len(resampled), len(common)))

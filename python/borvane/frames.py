@@ -16,7 +16,7 @@ returned, not copies, so a frame of a million bars costs only its index.
 
 from __future__ import annotations
 
-from typing import Optional, Sequence
+from typing import Literal, Optional, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -28,7 +28,7 @@ RATE_COLUMNS = ("open", "high", "low", "close", "tick_volume", "spread", "real_v
 TICK_COLUMNS = ("bid", "ask", "last", "volume", "flags", "volume_real")
 
 
-def _frame(records: Optional[npt.NDArray[np.void]], what: str, time_field: str, unit: str,
+def _frame(records: Optional[npt.NDArray[np.void]], what: str, time_field: str, unit: Literal["s", "ms"],
            columns: Sequence[str]) -> pd.DataFrame:
     if records is None:
         raise ValueError("no %s to convert: the call that should have returned them failed "
@@ -36,7 +36,8 @@ def _frame(records: Optional[npt.NDArray[np.void]], what: str, time_field: str, 
     missing = [name for name in (time_field,) + tuple(columns) if name not in (records.dtype.names or ())]
     if missing:
         raise ValueError("not an array of %s: no field %s" % (what, ", ".join(missing)))
-    index = pd.DatetimeIndex(pd.to_datetime(records[time_field], unit=unit, utc=True), name="time")
+    stamps = np.asarray(records[time_field], dtype=np.int64)
+    index = pd.DatetimeIndex(pd.to_datetime(stamps, unit=unit, utc=True), name="time")
     # One block per column, each a strided view of the records: nothing is
     # copied, and the frame keeps the array alive.
     return pd.DataFrame({name: records[name] for name in columns}, index=index, copy=False)
