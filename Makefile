@@ -41,6 +41,8 @@ wheel: venv
 	rm -rf $(WHEEL_DIST)
 	$(VPY) -m pip wheel --quiet --no-build-isolation --no-deps \
 		--config-settings=build-dir=$(WHEEL_BUILD) -w $(WHEEL_DIST) .
+	$(VPY) -m pip install --quiet auditwheel
+	$(VENV)/bin/auditwheel show $(WHEEL_DIST)/borvane-*.whl | grep -i "platform tag" -A1
 
 # The same binary on numpy 1.x: a fresh environment holding only the wheel
 # and numpy 1.26 runs the quickstart (in private folders, so that it starts
@@ -56,7 +58,7 @@ test-numpy1: wheel
 	d=$$(mktemp -d /tmp/brv-wheel.XXXXXX) && mkdir -m 700 $$d/run && \
 		HOME=$$d XDG_RUNTIME_DIR=$$d/run XDG_DATA_HOME=$$d/data timeout 120 \
 		$(NUMPY1_PY) examples/quickstart.py > $$d/out; status=$$?; tail -3 $$d/out; rm -rf $$d; exit $$status
-	$(NUMPY1_PY) -m pip install --quiet pytest "pandas<2.3" mypy
+	$(NUMPY1_PY) -m pip install --quiet pytest "pandas<2.3" "pandas-stubs<2.3" mypy
 	$(NUMPY1_PY) -m pytest -q -p no:cacheprovider tests
 
 # Development build into $(BUILD)/pkg, without installing: several work
