@@ -82,7 +82,7 @@ ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
 UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
 ASAN_BUILD ?= build/asan
 ASAN_RUN = LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc TIME_LIMIT_SCALE=5 \
 	PYTHONPATH=$(ASAN_BUILD)/pkg $(VPY)
 asan-build: venv
 	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) \

@@ -1,8 +1,10 @@
 // The pipe writer over a real socket: a request larger than its buffer
 // arrives complete and in order (no request of the module is that large;
 // the reader's buffered and direct paths are covered by the Python tests).
+#include <errno.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -16,6 +18,24 @@
 #include "platform/platform.h"
 
 using namespace brv;
+
+namespace {
+// How many of the next connects report EINTR after the kernel took them up:
+// what POSIX allows, where the connection then completes in the background
+// and a second connect reports EISCONN or EALREADY.
+int g_connects_interrupted = 0;
+}  // namespace
+
+// Stands in for the C library's connect in this test program.
+extern "C" int connect(int fd, const sockaddr* addr, socklen_t len) {
+  long rc = syscall(SYS_connect, fd, addr, len);
+  if (rc == 0 && g_connects_interrupted > 0) {
+    --g_connects_interrupted;
+    errno = EINTR;
+    return -1;
+  }
+  return int(rc);
+}
 
 namespace {
 
@@ -84,4 +104,15 @@ TEST(writer_moves_a_request_larger_than_its_buffer_in_order) {
   expected.insert(expected.end(), huge.begin(), huge.end());
   expected.insert(expected.end(), tail.begin(), tail.end());
   CHECK(loop.Receive(expected.size()) == expected);
+}
+
+TEST(an_interrupted_connect_is_waited_for_not_repeated) {
+  g_connects_interrupted = 1;
+  Loopback loop;
+  g_connects_interrupted = 0;
+  CHECK(loop.client.IsOpen());
+  const uint8_t request[4] = {1, 2, 3, 4};
+  link::PipeWriter writer(loop.client);
+  CHECK(writer.Write(request, 4) && writer.Flush());
+  CHECK(loop.Receive(4) == std::vector<uint8_t>(request, request + 4));
 }
