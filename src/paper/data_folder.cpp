@@ -18,7 +18,7 @@ namespace brv::paper {
 namespace {
 
 bool MakeDir(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return true;
+  if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
   return false;
 }
 
@@ -113,6 +113,9 @@ bool PrepareFolders(const std::string& exe, bool portable, Folders* out, std::st
       *error = "cannot create " + dir + ": " + std::strerror(errno);
       return false;
     }
+    // The user's alone (folders of earlier versions were open to others);
+    // a portable installation folder keeps its own mode.
+    if (!(portable && dir == out->data)) chmod(dir.c_str(), 0700);
   }
   if (!portable) {
     MakeDirs(out->common);
@@ -138,6 +141,11 @@ bool PrepareFolders(const std::string& exe, bool portable, Folders* out, std::st
   utimensat(AT_FDCWD, out->ini.c_str(), nullptr, 0);
   out->pid_file = out->data + "/paper.pid";
   out->log_file = out->data + "/logs/paper.log";
+  out->store_file = out->data + "/paper.db";
+  for (const std::string& file : {out->ini, out->log_file, out->data + "/origin.txt", out->store_file,
+                                  out->store_file + "-wal", out->store_file + "-shm"}) {
+    chmod(file.c_str(), 0600);
+  }
   return true;
 }
 
@@ -166,6 +174,9 @@ bool Settings::Parse(Options* options) {
     } else if (key == "seed") {
       uint64_t v = strtoull(value.c_str(), &end, 10);
       if (end != value.c_str()) options->seed = v;
+    } else if (key == "starttime") {
+      long long v = strtoll(value.c_str(), &end, 10);
+      if (end != value.c_str() && v >= 0) options->start_time = v;
     } else if (key == "speed") {
       double v = strtod(value.c_str(), &end);
       if (end != value.c_str() && v > 0 && v <= 1e6) options->speed = v;

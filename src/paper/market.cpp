@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "paper/codes.h"
+#include "paper/sessions.h"
 
 namespace brv::paper {
 namespace {
@@ -266,6 +267,11 @@ class TickSource {
 
 void TickSource::Draw(int64_t minute, DrawnTicks* out) {
   const SymbolSpec& instrument = instrument_;
+  out->minute = minute;
+  if (!MarketOpen(instrument, minute)) {  // no ticks while the market is closed
+    out->count = 0;
+    return;
+  }
   const uint64_t seed = seed_;
   const uint64_t m = uint64_t(minute);
   double factor = 1.0;
@@ -387,6 +393,8 @@ const SymbolSpec* FindSymbol(const std::u16string& name) {
   }
   return nullptr;
 }
+
+int32_t StopsLevel(const SymbolSpec& instrument) { return int32_t(std::ceil(2 * instrument.spread)); }
 
 double RoundPrice(double price, int digits) {
   double scale = digits >= 0 && digits <= 8 ? kPow10[digits] : std::pow(10.0, digits);
@@ -536,7 +544,13 @@ void Market::MinuteTicks(const SymbolSpec& instrument, int64_t minute, std::vect
 Tick Market::LastTick(const SymbolSpec& instrument, int64_t now_ms) const {
   TickSource source(SymbolSeed(instrument), instrument);
   DrawnTicks drawn;
-  source.Draw(FloorDiv(now_ms, 60000), &drawn);
+  int64_t minute = FloorDiv(now_ms, 60000);
+  if (!MarketOpen(instrument, minute)) {
+    // Closed: the last tick before the close.
+    source.Draw(LastOpenMinute(instrument, minute), &drawn);
+    return source.Priced(drawn, drawn.count - 1);
+  }
+  source.Draw(minute, &drawn);
   int last = 0;  // the first tick, at :00.000, is never after now
   while (last + 1 < drawn.count && drawn.minute * 60000 + drawn.offset[last + 1] <= now_ms) ++last;
   return source.Priced(drawn, last);
@@ -547,7 +561,7 @@ namespace {
 uint64_t DayKey(const SymbolSpec& instrument, int64_t day) { return (uint64_t(instrument.index) << 40) ^ uint64_t(day); }
 
 // The aggregate of a day's 1,440 minutes: the sums and extremes of
-// Aggregate::Add, kept in points. Every minute opens with a trade, so the
+// Aggregate::Add, kept in points. Every open minute opens with a trade, so the
 // day has a first tick and trades.
 Aggregate DayOfTicks(uint64_t seed, const SymbolSpec& instrument, int64_t day) {
   TickSource source(seed, instrument);
@@ -558,7 +572,8 @@ Aggregate DayOfTicks(uint64_t seed, const SymbolSpec& instrument, int64_t day) {
   int32_t spread_min = INT32_MAX;
   for (int64_t minute = day * 1440; minute < (day + 1) * 1440; ++minute) {
     source.Draw(minute, &drawn);
-    if (minute == day * 1440) open = drawn.bid[0];
+    if (drawn.count == 0) continue;  // market closed
+    if (ticks == 0) open = drawn.bid[0];
     for (int i = 0; i < drawn.count; ++i) {
       high = std::max(high, drawn.bid[i]);
       low = std::min(low, drawn.bid[i]);
@@ -577,6 +592,7 @@ Aggregate DayOfTicks(uint64_t seed, const SymbolSpec& instrument, int64_t day) {
     close = drawn.bid[drawn.count - 1];
   }
   Aggregate agg;
+  if (ticks == 0) return agg;
   agg.ticks = ticks;
   agg.open = source.Price(open);
   agg.high = source.Price(high);

@@ -5,6 +5,7 @@
 
 #include "paper/codes.h"
 #include "paper/records.h"
+#include "paper/sessions.h"
 #include "paper/wire.h"
 #include "platform/platform.h"
 #include "positions/group.h"
@@ -48,6 +49,15 @@ Terminal::Terminal(const Folders& folders, Settings* settings, Clock* clock, con
       market_(options.seed),
       engine_(market_, clock->start_ms(), options.login) {
   for (const auto& instrument : Catalogue()) selected_.push_back(instrument.selected);
+}
+
+bool Terminal::OpenStore(std::string* error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::string log_file = folders_.log_file;
+  auto log = [log_file](const std::string& line) { AppendLog(log_file, line); };
+  if (!AttachStore(&store_, &engine_, folders_.store_file, log, error)) return false;
+  engine_.Update(clock_->NowMs());  // what happened while the terminal was away
+  return true;
 }
 
 std::string Terminal::Handle(Session& session, const uint8_t* message, size_t size) {
@@ -168,12 +178,15 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
   int64_t now_s = FloorDiv(now_ms, 1000);
   int64_t oldest = BarIndex(timeframe, kHistoryStart);
   int64_t first, last;
+  // Counts and positions go over the bars that exist: those of a closed
+  // market (weekends) are skipped.
+  const int64_t span = std::min<int64_t>(count, kMaxBars);
   if (command == 106) {  // the `count` bars up to the one holding date_from
-    last = BarIndex(timeframe, std::min(a, now_s));
-    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+    last = LastOpenBar(*instrument, timeframe, BarIndex(timeframe, std::min(a, now_s)));
+    first = span == 0 ? last + 1 : OpenBarsBack(*instrument, timeframe, last, span - 1);
   } else if (command == 108) {  // position 0 is the current bar
-    last = BarIndex(timeframe, now_s) - a;
-    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+    last = OpenBarsBack(*instrument, timeframe, LastOpenBar(*instrument, timeframe, BarIndex(timeframe, now_s)), a);
+    first = span == 0 ? last + 1 : OpenBarsBack(*instrument, timeframe, last, span - 1);
   } else {  // bars opening in [date_from, date_to]
     first = BarIndex(timeframe, a);
     if (BarStart(timeframe, first) < a) ++first;

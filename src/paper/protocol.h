@@ -13,6 +13,7 @@
 #include "paper/data_folder.h"
 #include "paper/engine.h"
 #include "paper/market.h"
+#include "paper/store.h"
 
 namespace brv::paper {
 
@@ -27,6 +28,9 @@ struct Session {
 class Terminal {
  public:
   Terminal(const Folders& folders, Settings* settings, Clock* clock, const Options& options);
+  // Brings the accounts back from the data folder's database and commits
+  // every change there from now on; false with a message when it cannot.
+  bool OpenStore(std::string* error);
 
   // `message` is everything after the length word: command, then body.
   std::string Handle(Session& session, const uint8_t* message, size_t size);
@@ -47,6 +51,7 @@ class Terminal {
   Market market_;
   std::mutex mu_;  // guards the engine, the selection and the request counter
   Engine engine_;
+  Store store_;
   std::vector<bool> selected_;
   uint32_t request_id_ = 0;
 };
