@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "paper/codes.h"
+#include "paper/limits.h"
 #include "paper/records.h"
 #include "paper/sessions.h"
 #include "paper/wire.h"
@@ -74,6 +75,42 @@ std::string Terminal::Handle(Session& session, const uint8_t* message, size_t si
   }
 }
 
+bool Terminal::Handle(Session& session, const uint8_t* message, size_t size, const Sink& send) {
+  session.sink = &send;
+  session.streamed = false;
+  session.stream_ok = true;
+  std::string reply = Handle(session, message, size);
+  session.sink = nullptr;
+  if (session.streamed) return session.stream_ok;
+  return !reply.empty() && send(reply);
+}
+
+namespace {
+
+// Sends a list reply of `count` records in pieces: `produce` appends the next
+// records to its argument and returns false when there are none left. The
+// count is announced first, so a producer that makes a different number of
+// records ends the connection rather than the framing.
+bool StreamList(const Sink& send, uint32_t command, uint64_t count, size_t record_size,
+                const std::function<bool(std::string*)>& produce) {
+  std::string piece;
+  AppendU32(&piece, uint32_t(12 + count * record_size));
+  AppendU32(&piece, command);
+  AppendU32(&piece, uint32_t(kStatusOk));
+  AppendU32(&piece, uint32_t(count));
+  uint64_t bytes = 0;
+  bool more = true;
+  while (more) {
+    more = produce(&piece);
+    bytes += piece.size();
+    if (!piece.empty() && !send(piece)) return false;
+    piece.clear();
+  }
+  return bytes == 16 + count * record_size;
+}
+
+}  // namespace
+
 std::string Terminal::Dispatch(Session& session, uint32_t command, BodyReader& body) {
   switch (command) {
     case 1: {  // version
@@ -112,11 +149,11 @@ std::string Terminal::Dispatch(Session& session, uint32_t command, BodyReader& b
       return Value(command, session.auth_failed ? kAuthFailedState : kReadyState);
     case 104:
     case 105:
-      return TickList(command, body);
+      return TickList(session, command, body);
     case 106:
     case 107:
     case 108:
-      return Rates(command, body);
+      return Rates(session, command, body);
     case 120: case 121: case 122: case 123:
     case 130: case 131: case 132: case 133:
     case 140: case 141: case 142: case 143:
@@ -154,7 +191,7 @@ std::string Terminal::Dispatch(Session& session, uint32_t command, BodyReader& b
 
 // ---- bars and ticks ------------------------------------------------------
 
-std::string Terminal::Rates(uint32_t command, BodyReader& body) {
+std::string Terminal::Rates(Session& session, uint32_t command, BodyReader& body) {
   std::u16string name = body.Text(kMaxName);
   int32_t timeframe = body.I32();
   int64_t a = 0, b = 0;
@@ -195,6 +232,28 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
     last = std::min(last, first + int64_t(kMaxBars) - 1);
   }
   first = std::max(first, oldest);
+  const int64_t piece_bars = int64_t(kReplyPiece / kRateRecordSize);
+  if (session.sink != nullptr && last - first + 1 > piece_bars) {
+    // Counted first (every bar of an open market up to now holds ticks; the
+    // last one is made to know), then made and sent a piece at a time.
+    std::vector<Bar> bars;
+    market_.Bars(*instrument, timeframe, last, last, now_ms, &bars);
+    uint64_t count = bars.size();
+    for (int64_t i = first; i < last && BarStart(timeframe, i) * 1000 <= now_ms; ++i) {
+      count += BarOpen(*instrument, timeframe, i);
+    }
+    int64_t next = first;
+    session.streamed = true;
+    session.stream_ok = StreamList(*session.sink, command, count, kRateRecordSize, [&](std::string* out) {
+      bars.clear();
+      int64_t end = std::min(last, next + piece_bars - 1);
+      market_.Bars(*instrument, timeframe, next, end, now_ms, &bars);
+      for (const Bar& bar : bars) AppendBar(out, bar);
+      next = end + 1;
+      return next <= last;
+    });
+    return std::string();
+  }
   std::vector<Bar> bars;
   if (first <= last) market_.Bars(*instrument, timeframe, first, last, now_ms, &bars);
   std::string records;
@@ -203,7 +262,7 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
   return List(command, uint32_t(bars.size()), records);
 }
 
-std::string Terminal::TickList(uint32_t command, BodyReader& body) {
+std::string Terminal::TickList(Session& session, uint32_t command, BodyReader& body) {
   std::u16string name = body.Text(kMaxName);
   int64_t from = body.I64();
   int64_t to = INT64_MAX;
@@ -221,7 +280,46 @@ std::string Terminal::TickList(uint32_t command, BodyReader& body) {
   if (instrument == nullptr) return Status(command, kStatusNotFound);
   std::vector<Tick> ticks;
   size_t limit = std::min<size_t>(size_t(count), kMaxTicks);
-  if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, clock_->NowMs(), &ticks);
+  const int64_t now_ms = clock_->NowMs();
+  const size_t piece_ticks = kReplyPiece / kTickRecordSize;
+  if (session.sink != nullptr && limit > piece_ticks) {
+    // Two walks over the same ticks, a piece at a time: the first counts
+    // them, the second sends them (tick times are distinct, so each piece
+    // goes on after the last tick of the one before).
+    auto walk = [&](const std::function<bool(const std::vector<Tick>&)>& each) {
+      int64_t at = from;
+      size_t done = 0;
+      while (done < limit) {
+        ticks.clear();
+        market_.Ticks(*instrument, at, to, selection, std::min(piece_ticks, limit - done), now_ms, &ticks);
+        if (ticks.empty()) return;
+        done += ticks.size();
+        at = ticks.back().time_msc + 1;
+        if (!each(ticks)) return;
+      }
+    };
+    uint64_t total = 0;
+    walk([&](const std::vector<Tick>& part) { return (total += part.size()), true; });
+    session.streamed = true;
+    bool ok = true;
+    std::string head;
+    AppendU32(&head, uint32_t(12 + total * kTickRecordSize));
+    AppendU32(&head, command);
+    AppendU32(&head, uint32_t(kStatusOk));
+    AppendU32(&head, uint32_t(total));
+    uint64_t sent = 0;
+    ok = (*session.sink)(head);
+    walk([&](const std::vector<Tick>& part) {
+      std::string records;
+      records.reserve(part.size() * kTickRecordSize);
+      for (const Tick& t : part) AppendTick(&records, t);
+      sent += part.size();
+      return ok = ok && (*session.sink)(records);
+    });
+    session.stream_ok = ok && sent == total;
+    return std::string();
+  }
+  if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, now_ms, &ticks);
   std::string records;
   records.reserve(ticks.size() * kTickRecordSize);
   for (const Tick& t : ticks) AppendTick(&records, t);

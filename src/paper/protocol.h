@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -19,10 +20,16 @@ namespace brv::paper {
 
 class BodyReader;
 
+// Sends one piece of a reply; false when the client is gone.
+using Sink = std::function<bool(const std::string&)>;
+
 // What the terminal remembers about one connection.
 struct Session {
   bool auth_failed = false;  // readiness reports state 3 until a successful login
   std::set<int> books;       // symbols whose depth of market is subscribed
+  // While a request is handled: where long replies go piece by piece.
+  const Sink* sink = nullptr;
+  bool streamed = false, stream_ok = true;
 };
 
 class Terminal {
@@ -34,11 +41,16 @@ class Terminal {
 
   // `message` is everything after the length word: command, then body.
   std::string Handle(Session& session, const uint8_t* message, size_t size);
+  // The same, with the reply sent through `send`: long lists of bars or ticks
+  // are produced and sent in pieces, so that memory stays bounded whatever
+  // the client asks and however slowly it reads. False when sending failed.
+  bool Handle(Session& session, const uint8_t* message, size_t size, const Sink& send);
+  void Log(const std::string& line) { AppendLog(folders_.log_file, line); }
 
  private:
   std::string Dispatch(Session& session, uint32_t command, BodyReader& body);
-  std::string Rates(uint32_t command, BodyReader& body);
-  std::string TickList(uint32_t command, BodyReader& body);
+  std::string Rates(Session& session, uint32_t command, BodyReader& body);
+  std::string TickList(Session& session, uint32_t command, BodyReader& body);
   std::string SymbolInfo(const SymbolSpec& instrument, int64_t now_ms);
   std::string SymbolList(uint32_t command, BodyReader& body);
   std::string Book(Session& session, uint32_t command, BodyReader& body);
