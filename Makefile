@@ -42,7 +42,8 @@ wheel: venv
 	$(VPY) -m pip wheel --quiet --no-build-isolation --no-deps \
 		--config-settings=build-dir=$(WHEEL_BUILD) -w $(WHEEL_DIST) .
 	$(VPY) -m pip install --quiet auditwheel
-	$(VENV)/bin/auditwheel show $(WHEEL_DIST)/borvane-*.whl | grep -i "platform tag" -A1
+	@echo "platform tag the wheel can carry:" \
+		$$($(VENV)/bin/auditwheel show $(WHEEL_DIST)/borvane-*.whl 2>/dev/null | tr '\n' ' ' | grep -o '"[a-z]*linux_[^"]*"' | head -1)
 
 # The same binary on numpy 1.x: a fresh environment holding only the wheel
 # and numpy 1.26 runs the quickstart (in private folders, so that it starts
