@@ -1,12 +1,9 @@
 """End to end through borvane: connecting to the paper terminal (started by
-the module, then found by discovery), authorisation and readiness, and
-several clients at once."""
+the module, then found by discovery), authorisation and
+readiness."""
 
 import os
 import shutil
-import subprocess
-import sys
-import textwrap
 
 import borvane as brv
 import borvane.paper as paper
@@ -65,32 +62,3 @@ def test_authorisation_readiness_and_login(started):
     assert brv.login(70010003, password="pro-demo", server=paper.SERVER), brv.last_error()
     account = brv.account_info()
     assert (account.login, account.leverage, account.balance) == (70010003, 500, 100000.0)
-
-
-_CLIENT = textwrap.dedent("""
-    import sys
-    import borvane as brv
-    path, symbol = sys.argv[1], sys.argv[2]
-    assert brv.initialize(path=path), brv.last_error()
-    for i in range(40):
-        assert brv.symbol_info_tick(symbol) is not None, brv.last_error()
-        assert len(brv.copy_rates_from_pos(symbol, 1, 0, 50)) == 50, brv.last_error()
-    r = brv.order_send(action=1, symbol=symbol, volume=0.01, type=1)
-    assert r is not None and r.retcode == 1, (r, brv.last_error())
-    brv.shutdown()
-    print("ok")
-""")
-
-
-def test_two_clients_at_once(started):
-    t = started()
-    pkg_root = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
-    env = dict(os.environ, PYTHONPATH=pkg_root + os.pathsep + os.environ.get("PYTHONPATH", ""))
-    procs = [subprocess.Popen([sys.executable, "-c", _CLIENT, t.path, symbol], env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-             for symbol in ("EURUSD", "XAUUSD")]
-    outputs = [p.communicate(timeout=120) for p in procs]
-    for p, (out, err) in zip(procs, outputs):
-        assert p.returncode == 0 and out.strip() == b"ok", err.decode()
-    assert brv.initialize(path=t.path)
-    assert sorted(p.symbol for p in brv.positions_get()) == ["EURUSD", "XAUUSD"]

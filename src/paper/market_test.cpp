@@ -79,26 +79,6 @@ TEST(paper_prices_are_continuous_and_stay_plausible_over_years) {
   }
 }
 
-TEST(paper_day_aggregate_equals_its_minutes_and_its_hours) {
-  Market market(3);
-  const SymbolSpec& instrument = Catalogue()[10];
-  Aggregate by_minutes, by_hours;
-  std::vector<Tick> ticks;
-  for (int64_t m = 0; m < 1440; ++m) {
-    market.MinuteTicks(instrument, kDay / 60 + m, &ticks);
-    for (const Tick& t : ticks) by_minutes.Add(t);
-  }
-  for (int h = 0; h < 24; ++h) by_hours.Merge(market.Range(instrument, (kDay + h * 3600) * 1000, (kDay + (h + 1) * 3600) * 1000));
-  Aggregate day = market.Range(instrument, kDay * 1000, (kDay + 86400) * 1000);  // the cached path
-  for (const Aggregate* a : {&by_hours, &day}) {
-    CHECK(a->ticks == by_minutes.ticks && a->volume == by_minutes.volume && a->trades == by_minutes.trades);
-    CHECK(a->open == by_minutes.open && a->close == by_minutes.close);
-    CHECK(a->high == by_minutes.high && a->low == by_minutes.low);
-    CHECK(a->ask_high == by_minutes.ask_high && a->spread_min == by_minutes.spread_min);
-    CHECK(a->volume_high == by_minutes.volume_high && a->volume_low == by_minutes.volume_low);
-  }
-}
-
 // FNV-1a over the bytes of the values served.
 struct Digest {
   uint64_t h = 1469598103934665603ull;
