@@ -8,6 +8,7 @@ import pytest
 import borvane as brv
 import borvane.paper as paper
 from test_group import match_group
+import paper_helpers
 from paper_helpers import connected, install, isolated, started  # noqa: F401
 
 
@@ -205,3 +206,31 @@ def test_weekend_closes_all_but_crypto(started, symbol, closed):
     else:
         assert tick.time >= SATURDAY_NOON - 1 and len(weekend) > 0
         assert hours["time"][-1] == SATURDAY_NOON - 0  # the current, forming bar
+
+
+@pytest.mark.parametrize("cross, first, second, combine", [
+    ("EURJPY", "EURUSD", "USDJPY", np.multiply),
+    ("EURGBP", "EURUSD", "GBPUSD", np.divide),
+    ("GBPJPY", "GBPUSD", "USDJPY", np.multiply),
+])
+def test_cross_rates_follow_their_legs(connected, cross, first, second, combine):
+    # The first tick of every minute sits on the model's anchor, where a
+    # cross is exactly the product or ratio of its legs (up to rounding).
+    start = paper_helpers.WEEKDAY_NOON - 7200
+
+    def minute_mids(symbol):
+        ticks = brv.copy_ticks_range(symbol, start, start + 3600, paper.COPY_TICKS_ALL)
+        ticks = ticks[ticks["time_msc"] % 60000 == 0]
+        return (ticks["bid"] + ticks["ask"]) / 2, ticks["ask"] - ticks["bid"]
+
+    mid, spread = minute_mids(cross)
+    legs = combine(minute_mids(first)[0], minute_mids(second)[0])
+    assert len(mid) == 61  # both ends inclusive
+    assert (np.abs(mid - legs) <= spread / 2).all()
+
+
+def test_majors_move_together_through_common_factors(connected):
+    returns = {s: np.diff(np.log(brv.copy_rates_from_pos(s, paper.TIMEFRAME_D1, 1, 250)["close"]))
+               for s in ("EURUSD", "USDCHF", "AUDUSD", "NZDUSD")}
+    assert np.corrcoef(returns["EURUSD"], returns["USDCHF"])[0, 1] < -0.6
+    assert np.corrcoef(returns["AUDUSD"], returns["NZDUSD"])[0, 1] > 0.4

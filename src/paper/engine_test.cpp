@@ -60,13 +60,13 @@ TEST(paper_engine_market_round_trip_adds_up) {
   CHECK(open.retcode == kRetDone && open.price == market.LastTick(Eur(), t1).ask);
   Figures f = engine.ComputeFigures(engine.current(), t2);
   double bid = market.LastTick(Eur(), t2).bid;
-  CHECK(Near(f.profit, (bid - open.price) * 100000 * 0.5));
-  CHECK(Near(f.margin, 0.5 * 100000 * open.price / 100));
+  CHECK(Near(f.profit, RoundPrice((bid - open.price) * 100000 * 0.5, 2)));
+  CHECK(Near(f.margin, RoundPrice(0.5 * 100000 * open.price / 100, 2)));  // in cents
   CHECK(Near(f.equity, f.balance + f.profit) && Near(f.margin_free, f.equity - f.margin));
   TradeResult close = engine.Send(MarketOrder(kOrderSell, 0.5, open.order), t2);
   CHECK(close.retcode == kRetDone && close.price == bid);
   CHECK(engine.current().positions.empty());
-  CHECK(Near(engine.current().balance, 10000 + (bid - open.price) * 100000 * 0.5));
+  CHECK(Near(engine.current().balance, 10000 + RoundPrice((bid - open.price) * 100000 * 0.5, 2)));
   CHECK(engine.current().deals.size() == 3 && engine.current().history.size() == 2);
 }
 

@@ -99,12 +99,13 @@ struct Digest {
 TEST(paper_served_data_is_the_same_from_version_to_version) {
   // Digests of day bars (cached in parallel), a day's full aggregate, and the
   // ticks of minutes years apart, as the model served them since forex,
-  // metals and indices close at weekends (crypto's are those first
-  // published): the same seed must give the same data, to the last bit.
+  // metals and indices close at weekends and forex pairs are ratios of
+  // currency values (crypto's are those first published): the same seed
+  // must give the same data, to the last bit.
   const uint64_t expected[] = {
-      0x80cd027f006bd602ull, 0x48c896043de02807ull, 0x175e396703316563ull, 0xeb35cd0aa22c3016ull,
-      0x7f1cfe73411ad1f1ull, 0x0b75f33870e0ff30ull, 0x5917ebad0176ce70ull, 0x86ef7fe187af307cull,
-      0x31857578c7d38932ull, 0xb7af6f00b95443b7ull, 0x6b7ecf1458f50927ull, 0xe327758345fe822cull,
+      0x66958ccdb57d1cc4ull, 0xd79f7f06b654db8full, 0x495f92fd4ff2be11ull, 0x4568044af9681516ull,
+      0xac5f1906788de4f5ull, 0xdaf3cc4432127a0eull, 0x2065eb78b6bde65aull, 0x0eaf44ebeedfef00ull,
+      0xe08d0dc4ff894128ull, 0xc634b864614cc0a3ull, 0x6b7ecf1458f50927ull, 0xe327758345fe822cull,
       0x5b63d4e515dd1d20ull, 0x4baae7a9cf7d4b59ull, 0x3e37f37816ee52fdull, 0x1277966ca8fde1b3ull,
   };
   CHECK(Catalogue().size() == sizeof expected / sizeof expected[0]);
