@@ -61,6 +61,7 @@ def test_a_killed_terminal_comes_back_with_everything_it_reported(started):
     os.kill(t.pid, signal.SIGKILL)
     t.process.wait()
     brv.shutdown()
+    assert paper.stop(t.path) is False  # its pid file names a process that is gone
 
     t = started()
     assert brv.initialize(path=t.path), brv.last_error()
