@@ -12,9 +12,10 @@ $(VPY):
 	$(VPY) -m pip install --quiet --upgrade pip
 
 # Build requirements come from the package index into the virtual
-# environment, so the install needs nothing installed by hand.
+# environment, so the install needs nothing installed by hand. The extension
+# is built against numpy 2 headers and runs on numpy 1.22 and later.
 $(VENV)/.deps: $(VPY) pyproject.toml
-	$(VPY) -m pip install --quiet "scikit-build-core>=0.8" "numpy>=1.20,<2" cmake ninja pytest
+	$(VPY) -m pip install --quiet --upgrade "scikit-build-core>=0.8" "numpy>=2" cmake ninja pytest
 	touch $@
 
 venv: $(VENV)/.deps

@@ -26,6 +26,9 @@ _PRIVATE = {
 _PRIVATE["XDG_DATA_HOME"] = os.path.join(_PRIVATE["HOME"], ".local", "share")
 os.makedirs(_PRIVATE["XDG_DATA_HOME"])
 os.environ.update(_PRIVATE)
+# numpy reads this once, at import: an array that owns memory numpy does not
+# know how to release then warns when it is freed.
+os.environ["NUMPY_WARN_IF_NO_MEM_POLICY"] = "1"
 
 
 def pytest_unconfigure(config):

@@ -11,63 +11,57 @@ PyArray_Descr* g_tick_layout = nullptr;
 
 struct LayoutField {
   const char* name;
-  PyArray_Descr* base;
+  const char* format;
   long offset;
 };
 
-// A packed void descriptor of item size 60 over the given fields.
+// A packed layout of item size 60, made as Python code would make it:
+// numpy.dtype({"names": ..., "formats": ..., "offsets": ..., "itemsize": 60}).
+// Built through numpy's own converter, so that the descriptor is right for
+// whichever numpy runs (its internal layout differs between 1.x and 2.x):
+// alignment 1, not an aligned struct, no padding fields.
 PyArray_Descr* MakeLayout(const LayoutField (&fields)[8]) {
-  Ref dict(PyDict_New());
-  Ref names(PyTuple_New(8));
-  if (!dict || !names) {
-    PyErr_Clear();
-    return nullptr;
-  }
+  Ref names(PyList_New(8));
+  Ref formats(PyList_New(8));
+  Ref offsets(PyList_New(8));
+  if (!names || !formats || !offsets) return nullptr;
   for (int i = 0; i < 8; ++i) {
-    if (fields[i].base == nullptr) return nullptr;
-    Py_INCREF(fields[i].base);
-    Ref entry(Py_BuildValue("(Nl)", reinterpret_cast<PyObject*>(fields[i].base), fields[i].offset));
     PyObject* name = PyUnicode_FromString(fields[i].name);
-    if (!entry || name == nullptr || PyDict_SetItem(dict.get(), name, entry.get()) != 0) {
-      Py_XDECREF(name);
-      PyErr_Clear();
-      return nullptr;
-    }
-    PyTuple_SET_ITEM(names.get(), i, name);
+    PyObject* format = PyUnicode_FromString(fields[i].format);
+    PyObject* offset = PyLong_FromLong(fields[i].offset);
+    // The lists take each reference, null or not; a null fails the build below.
+    PyList_SET_ITEM(names.get(), i, name);
+    PyList_SET_ITEM(formats.get(), i, format);
+    PyList_SET_ITEM(offsets.get(), i, offset);
+    if (name == nullptr || format == nullptr || offset == nullptr) return nullptr;
   }
-  PyArray_Descr* descr = PyArray_DescrNewFromType(NPY_VOID);
-  if (descr == nullptr) {
-    PyErr_Clear();
-    return nullptr;
-  }
-  descr->elsize = 60;
-  descr->flags = NPY_NEEDS_PYAPI;
-  descr->fields = dict.release();
-  descr->names = names.release();
+  Ref spec(Py_BuildValue("{sOsOsOsi}", "names", names.get(), "formats", formats.get(), "offsets",
+                         offsets.get(), "itemsize", 60));
+  if (!spec) return nullptr;
+  PyArray_Descr* descr = nullptr;
+  if (PyArray_DescrConverter(spec.get(), &descr) != NPY_SUCCEED) return nullptr;
   return descr;
 }
+
+// Bars and ticks own their block through a capsule set as the array's base:
+// numpy releases the base with the array, and the capsule hands the block
+// back to numpy's data allocator, which it came from.
+constexpr const char* kBlockCapsule = "borvane.records";
+
+void ReleaseBlock(PyObject* capsule) { PyDataMem_FREE(PyCapsule_GetPointer(capsule, kBlockCapsule)); }
 
 }  // namespace
 
 void BuildLayouts() {
-  PyArray_Descr* f8 = PyArray_DescrNewFromType(NPY_DOUBLE);
-  PyArray_Descr* i4 = PyArray_DescrNewFromType(NPY_INT);
-  PyArray_Descr* u4 = PyArray_DescrNewFromType(NPY_UINT);
-  PyArray_Descr* i8 = PyArray_DescrNewFromType(NPY_LONGLONG);
-  PyArray_Descr* u8 = PyArray_DescrNewFromType(NPY_ULONGLONG);
-  const LayoutField bar[8] = {{"time", i8, 0},         {"open", f8, 8},   {"high", f8, 16},
-                              {"low", f8, 24},         {"close", f8, 32}, {"tick_volume", u8, 40},
-                              {"spread", i4, 48},      {"real_volume", u8, 52}};
-  const LayoutField tick[8] = {{"time", i8, 0},      {"bid", f8, 8},       {"ask", f8, 16},
-                               {"last", f8, 24},     {"volume", u8, 32},   {"time_msc", i8, 40},
-                               {"flags", u4, 48},    {"volume_real", f8, 52}};
+  const LayoutField bar[8] = {{"time", "<i8", 0},         {"open", "<f8", 8},   {"high", "<f8", 16},
+                              {"low", "<f8", 24},         {"close", "<f8", 32}, {"tick_volume", "<u8", 40},
+                              {"spread", "<i4", 48},      {"real_volume", "<u8", 52}};
+  const LayoutField tick[8] = {{"time", "<i8", 0},      {"bid", "<f8", 8},       {"ask", "<f8", 16},
+                               {"last", "<f8", 24},     {"volume", "<u8", 32},   {"time_msc", "<i8", 40},
+                               {"flags", "<u4", 48},    {"volume_real", "<f8", 52}};
   g_bar_layout = MakeLayout(bar);
   g_tick_layout = MakeLayout(tick);
-  Py_XDECREF(f8);
-  Py_XDECREF(i4);
-  Py_XDECREF(u4);
-  Py_XDECREF(i8);
-  Py_XDECREF(u8);
+  // A layout that cannot be built stays absent; the import goes on.
   PyErr_Clear();
 }
 
@@ -87,18 +81,24 @@ void FreeArrayData(void* data) { PyDataMem_FREE(data); }
 
 PyObject* ArrayOverBuffer(PyObject* layout, void* buffer, uint32_t count) {
   if (buffer == nullptr || layout == nullptr) return nullptr;
+  Ref owner(PyCapsule_New(buffer, kBlockCapsule, ReleaseBlock));
+  if (!owner) return nullptr;
   PyArray_Descr* descr = reinterpret_cast<PyArray_Descr*>(layout);
   Py_INCREF(descr);  // consumed by the constructor
   npy_intp dims[1] = {npy_intp(count)};
   npy_intp strides[1] = {60};
-  PyObject* array = PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, strides, buffer,
-                                         NPY_ARRAY_OWNDATA, nullptr);
-  if (array == nullptr) {
-    PyErr_Clear();
+  // Flags without NPY_ARRAY_WRITEABLE: the array is read-only.
+  Ref array(PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, strides, buffer, 0, nullptr));
+  // Until the array holds the capsule as its base, the buffer stays the
+  // caller's and the capsule must not free it. SetBaseObject takes a
+  // reference of its own, even when it fails.
+  Py_INCREF(owner.get());
+  if (!array || PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), owner.get()) != 0) {
+    if (!array) Py_DECREF(owner.get());
+    PyCapsule_SetDestructor(owner.get(), nullptr);
     return nullptr;
   }
-  PyArray_ENABLEFLAGS(reinterpret_cast<PyArrayObject*>(array), NPY_ARRAY_OWNDATA);
-  return array;
+  return array.release();
 }
 
 }  // namespace brv

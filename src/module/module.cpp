@@ -121,53 +121,6 @@ PyModuleDef kModule = {
     nullptr, nullptr, nullptr, nullptr,
 };
 
-constexpr unsigned kNumpyAbi = 0x1000009;
-constexpr unsigned kNumpyFeatureLevel = 0xe;
-
-// numpy's own import sequence, with its checks and messages.
-bool ImportNumpy() {
-  PyObject* numpy = PyImport_ImportModule("numpy.core._multiarray_umath");
-  if (numpy == nullptr) return false;
-  PyObject* capsule = PyObject_GetAttrString(numpy, "_ARRAY_API");
-  Py_DECREF(numpy);
-  if (capsule == nullptr) {
-    PyErr_SetString(PyExc_AttributeError, "_ARRAY_API not found");
-    return false;
-  }
-  if (Py_TYPE(capsule) != &PyCapsule_Type) {
-    PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is not PyCapsule object");
-    Py_DECREF(capsule);
-    return false;
-  }
-  brv_numpy_api = static_cast<void**>(PyCapsule_GetPointer(capsule, nullptr));
-  Py_DECREF(capsule);
-  if (brv_numpy_api == nullptr) {
-    PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is NULL pointer");
-    return false;
-  }
-  unsigned abi = PyArray_GetNDArrayCVersion();
-  if (abi != kNumpyAbi) {
-    PyErr_Format(PyExc_RuntimeError, "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
-                 kNumpyAbi, abi);
-    return false;
-  }
-  unsigned feature = PyArray_GetNDArrayCFeatureVersion();
-  if (feature < kNumpyFeatureLevel) {
-    PyErr_Format(PyExc_RuntimeError, "module compiled against API version 0x%x but this version of numpy is 0x%x",
-                 kNumpyFeatureLevel, feature);
-    return false;
-  }
-  int endian = PyArray_GetEndianness();
-  if (endian != NPY_CPU_LITTLE) {
-    PyErr_SetString(PyExc_RuntimeError,
-                    endian == NPY_CPU_UNKNOWN_ENDIAN
-                        ? "FATAL: module compiled as unknown endian"
-                        : "FATAL: module compiled as little endian, but detected different endianness at runtime");
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 }  // namespace brv
 
@@ -176,7 +129,11 @@ PyMODINIT_FUNC PyInit__core() {
   void* datetime_api = PyCapsule_Import("datetime.datetime_CAPI", 0);
   if (datetime_api == nullptr) PyErr_Clear();
   SetDateTimeApi(datetime_api);
-  if (!ImportNumpy()) {
+  // numpy's own import sequence for the headers built against: the new
+  // module path first, then the numpy 1.x one, and the ABI, C-API level and
+  // byte-order checks with numpy's messages. The reason is printed; the
+  // import then fails with the module's own message, whatever numpy is there.
+  if (_import_array() < 0) {
     PyErr_Print();
     PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
     return nullptr;
