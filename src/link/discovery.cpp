@@ -15,7 +15,9 @@ constexpr uint32_t kStartWaitSeconds = 60;
 constexpr size_t kParentPathCapacity = 259;
 
 // Paths are formatted into buffers of 260 units: what does not fit is cut.
+// They are written with '/' here and take the system's separator.
 std::u16string Bounded(std::u16string path) {
+  path = platform::NativePath(std::move(path));
   if (path.size() > kMaxPath) path.resize(kMaxPath);
   return path;
 }
@@ -44,7 +46,7 @@ std::u16string OriginFolder(const std::string& bytes) {
 bool FindTerminal(CInterClient& client) {
   std::u16string roaming;
   if (!platform::RoamingDataFolder(&roaming) || roaming.empty()) return false;
-  std::u16string root = roaming + u"/Halcyra/Terminal/";
+  std::u16string root = platform::NativePath(roaming + u"/Halcyra/Terminal/");
   std::vector<platform::DirEntry> entries;
   // A data folder so deep that the root does not fit its buffer cannot be
   // listed as it stands; cutting it would list some other folder.
