@@ -85,7 +85,22 @@ std::u16string ParentProcessPath();
 // Starts `path` detached (own session, standard streams on the null device,
 // reaped at once so that no zombie is left), with "/portable" as its only
 // argument when `portable` is set. False when the executable cannot be run.
+// On POSIX a Windows program is started under Wine (StartUnderWine).
 bool StartProcess(const std::u16string& path, bool portable);
+#ifndef _WIN32
+// Starts args[0] with `args` detached as StartProcess does, with the
+// environment `env` (the caller's when null).
+bool StartDetached(const std::vector<std::string>& args, const std::vector<std::string>* env);
+// Whether the file at `path` is a Windows program (it starts with "MZ").
+bool IsWindowsProgram(const std::u16string& path);
+// The Wine prefix that holds a path inside its drive_c; empty otherwise.
+std::string WinePrefixOf(const std::string& path);
+// Starts the Windows terminal at `path` under `wine` (from $PATH), in the
+// prefix that holds it, and beside it the bridge (brv-bridge, installed
+// with the extension) that serves its pipe on the terminal's socket; both
+// detached. False when wine or the bridge cannot be started.
+bool StartUnderWine(const std::u16string& path, bool portable);
+#endif
 // Sleeps; returns false when a signal handler asked the wait to stop.
 bool SleepMs(uint32_t ms);
 
