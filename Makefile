@@ -173,3 +173,44 @@ test-windows: win-build $(WIN)/prefix/.ready
 # The quickstart session of `make demo`, by Windows Python under Wine.
 demo-windows: win-build $(WIN)/prefix/.ready
 	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) examples/quickstart.py < /dev/null 2>&1 | tr -d '\r'
+
+# ---- native Linux Python to a terminal under Wine --------------------------
+# The bridge (src/bridge) is a Winelib program: it needs winegcc from
+# wine64-tools, besides the mingw-w64 and Wine of the Windows targets above.
+BRIDGE_BUILD := build/bridge
+BRIDGE_PKG := $(BRIDGE_BUILD)/pkg
+WINE_PAPER := $(abspath $(WIN_BUILD)/pkg/borvane/terminal/terminal64.exe)
+WINE_ENV = WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all
+# The native paper end-to-end tests that run through the bridge against the
+# Windows paper terminal: connecting (initialize starts terminal and bridge),
+# history, a full trade cycle, a terminal killed inside a reply, two clients.
+WINE_BRIDGE_TESTS := \
+	tests/test_paper_session.py::test_authorisation_readiness_and_login \
+	tests/test_paper_session.py::test_two_clients_at_once \
+	tests/test_paper_session.py::test_terminal_killed_inside_a_reply_breaks_the_pipe \
+	tests/test_paper_market.py::test_copy_rates_from_and_range_semantics \
+	tests/test_paper_market.py::test_minute_bars_are_the_ticks \
+	tests/test_paper_market.py::test_copy_ticks_from_selects_and_orders_ticks \
+	tests/test_paper_trading.py::test_full_trade_cycle_adds_up
+
+.PHONY: bridge-tools bridge-build test-wine-bridge demo-wine
+
+bridge-tools: win-tools
+	@command -v winegcc > /dev/null 2>&1 || { apt-get update -qq && \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
+			--no-install-recommends wine64-tools > /dev/null; }
+
+bridge-build: bridge-tools venv
+	$(MAKE) dev BUILD=$(BRIDGE_BUILD)
+	test -f $(BRIDGE_PKG)/borvane/bridge/brv-bridge.exe.so
+
+test-wine-bridge: bridge-build win-build $(WIN)/prefix/.ready
+	BRV_WINE_TERMINAL=$(WINE_PAPER) $(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) \
+		$(VPY) -m pytest -q -p no:cacheprovider $(WINE_BRIDGE_TESTS) tests/test_wine_discovery.py
+
+# The quickstart session of `make demo`, by native Python against the Windows
+# paper terminal installed in the Wine prefix (started by initialize).
+demo-wine: bridge-build win-build $(WIN)/prefix/.ready
+	exe="$(abspath $(WIN)/prefix)/drive_c/Program Files/Borvane Paper/terminal64.exe" && \
+		mkdir -p "$$(dirname "$$exe")" && cp $(WINE_PAPER) "$$exe" && \
+		$(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) $(VPY) examples/quickstart.py "$$exe"

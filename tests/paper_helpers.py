@@ -2,6 +2,7 @@
 terminal that is always stopped, and a raw socket client written from the
 protocol's framing (independent of the extension module and of the C++)."""
 
+import os
 import shutil
 import socket
 import struct
@@ -67,14 +68,29 @@ def isolated(monkeypatch):
     shutil.rmtree(data, ignore_errors=True)
 
 
+# With BRV_WINE_TERMINAL naming a Windows paper terminal (`make
+# test-wine-bridge`), the terminal under test is that one, run under Wine
+# from inside the Wine prefix $WINEPREFIX and reached through the bridge.
+WINE_TERMINAL = os.environ.get("BRV_WINE_TERMINAL")
+
+
 @pytest.fixture
 def install(tmp_path):
     """A private installation: a copy of the paper terminal in its own folder."""
+    if WINE_TERMINAL:
+        drive_c = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+        folder = tempfile.mkdtemp(prefix="brv-test-", dir=drive_c)
+        exe = os.path.join(folder, "Paper Terminal", "terminal64.exe")
+        os.mkdir(os.path.dirname(exe))
+        shutil.copy2(WINE_TERMINAL, exe)
+        yield exe
+        shutil.rmtree(folder, ignore_errors=True)
+        return
     folder = tmp_path / "Paper Terminal"
     folder.mkdir()
     exe = folder / "terminal64.exe"
     shutil.copy2(paper.executable(), exe)
-    return str(exe)
+    yield str(exe)
 
 
 @pytest.fixture

@@ -4,9 +4,11 @@ several clients at once."""
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import borvane as brv
 import borvane.paper as paper
@@ -58,7 +60,7 @@ def test_authorisation_readiness_and_login(started):
     assert brv.last_error()[0] == -6
     assert brv.account_info() is None and brv.last_error()[0] == -10004  # initialize disconnected
 
-    assert brv.initialize(install)
+    assert brv.initialize(install), brv.last_error()
     assert not brv.login(70010003, password="wrong")
     assert brv.last_error() == (-6, "Terminal: Authorization failed")
     assert brv.account_info().login == 70010002  # still connected, same account
@@ -82,10 +84,14 @@ _CLIENT = textwrap.dedent("""
 """)
 
 
+def _client_env():
+    pkg_root = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
+    return dict(os.environ, PYTHONPATH=pkg_root + os.pathsep + os.environ.get("PYTHONPATH", ""))
+
+
 def test_two_clients_at_once(started):
     t = started()
-    pkg_root = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
-    env = dict(os.environ, PYTHONPATH=pkg_root + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    env = _client_env()
     procs = [subprocess.Popen([sys.executable, "-c", _CLIENT, t.path, symbol], env=env,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
              for symbol in ("EURUSD", "XAUUSD")]
@@ -94,3 +100,32 @@ def test_two_clients_at_once(started):
         assert p.returncode == 0 and out.strip() == b"ok", err.decode()
     assert brv.initialize(path=t.path)
     assert sorted(p.symbol for p in brv.positions_get()) == ["EURUSD", "XAUUSD"]
+
+
+# Asks for a million bars again and again: each reply takes far longer than
+# the moment between two calls, so the kill lands inside a reply.
+_ASKING = textwrap.dedent("""
+    import sys
+    import borvane as brv
+    assert brv.initialize(path=sys.argv[1]), brv.last_error()
+    print("asking", flush=True)
+    while brv.copy_rates_from_pos("EURUSD", 1, 0, 1000000) is not None:
+        pass
+    print(brv.last_error())
+    print(brv.symbol_info_tick("EURUSD"), brv.last_error())
+""")
+
+
+def test_terminal_killed_inside_a_reply_breaks_the_pipe(started):
+    t = started()
+    client = subprocess.Popen([sys.executable, "-c", _ASKING, t.path], env=_client_env(),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        assert client.stdout.readline() == b"asking\n"
+        time.sleep(0.1)  # the first request is on its way
+        os.kill(t.pid, signal.SIGKILL)
+        out, err = client.communicate(timeout=60)
+    finally:
+        client.kill()
+    assert out.decode().splitlines() == [
+        "(-10002, 'IPC recv failed')", "None (-10004, 'No IPC connection')"], err.decode()

@@ -30,7 +30,7 @@ import struct
 import subprocess
 import tempfile
 import time
-from typing import Any, Mapping, NamedTuple, Optional, Sequence, Union
+from typing import Any, Dict, List, Mapping, NamedTuple, Optional, Sequence, Union
 
 _Path = Union[str, "os.PathLike[str]"]
 
@@ -212,6 +212,54 @@ def executable() -> str:
     return os.path.join(os.path.dirname(os.path.abspath(__file__)), "terminal", "terminal64.exe")
 
 
+def bridge_executable() -> str:
+    """Path of the bridge installed with this package (Linux, when built with
+    Wine's winegcc): it serves a terminal running under Wine on the socket a
+    native client connects to."""
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "bridge", "brv-bridge.exe.so")
+
+
+def under_wine(path: Optional[_Path] = None) -> bool:
+    """Whether the terminal at `path` is a Windows program, which runs here
+    under Wine (never on Windows itself)."""
+    if _WINDOWS:
+        return False
+    try:
+        with open(os.fspath(path) if path is not None else executable(), "rb") as f:
+            return f.read(2) == b"MZ"
+    except OSError:
+        return False
+
+
+def _wine_environment(path: str, env: Optional[Mapping[str, str]]) -> Dict[str, str]:
+    # The prefix is the folder holding the drive_c the executable lies in.
+    out = dict(os.environ if env is None else env)
+    at = path.rfind("/drive_c/")
+    if at > 0:
+        out["WINEPREFIX"] = path[:at]
+    return out
+
+
+def _wine_pids(path: Optional[_Path]) -> List[int]:
+    """This user's processes running the Windows program at `path` under Wine
+    (Wine shows the program's Linux path as the process's first argument)."""
+    final = _final_path(path)
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.stat("/proc/" + entry).st_uid != os.getuid():
+                continue
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                first = f.read().split(b"\0", 1)[0].decode("utf-8", "surrogateescape")
+        except OSError:
+            continue
+        if first and os.path.realpath(first) == final:
+            pids.append(int(entry))
+    return pids
+
+
 def _final_path(path: Optional[_Path]) -> str:
     path = os.fspath(path) if path is not None else executable()
     if _WINDOWS:
@@ -300,8 +348,10 @@ def is_running(path: Optional[_Path] = None) -> bool:
 class PaperTerminal:
     """A paper terminal started by :func:`start`; stop it with :meth:`stop`."""
 
-    def __init__(self, path: str, portable: bool, process: "subprocess.Popen[bytes]") -> None:
+    def __init__(self, path: str, portable: bool, process: "subprocess.Popen[bytes]",
+                 bridge: "Optional[subprocess.Popen[bytes]]" = None) -> None:
         self.path = path
+        self.bridge = bridge
         self.portable = portable
         self.process = process
         self.pid = process.pid
@@ -324,6 +374,13 @@ class PaperTerminal:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+        if self.bridge is not None:
+            # It leaves by itself once the terminal's pipe has gone.
+            try:
+                self.bridge.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.bridge.kill()
+                self.bridge.wait()
         return self.process.returncode
 
     def __enter__(self) -> PaperTerminal:
@@ -354,6 +411,14 @@ def start(path: Optional[_Path] = None, portable: bool = False, args: Sequence[s
     if _ready(sock, 1.0):
         raise PaperTerminalError("a terminal already serves %s" % sock)
     argv = [path] + (["/portable"] if portable else []) + list(args)
+    bridge = None
+    if under_wine(path):
+        # A Windows terminal: under Wine, with the bridge serving its socket.
+        env = _wine_environment(path, env)
+        argv = ["wine"] + argv
+        bridge = subprocess.Popen(["wine", bridge_executable(), path], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
+                                  start_new_session=True)
     with tempfile.TemporaryFile() as errors:
         detach = dict(creationflags=subprocess.CREATE_NEW_PROCESS_GROUP) if _WINDOWS else \
             dict(start_new_session=True)
@@ -363,14 +428,20 @@ def start(path: Optional[_Path] = None, portable: bool = False, args: Sequence[s
         while True:
             code = process.poll()
             if code is not None:
+                if bridge is not None:
+                    bridge.kill()
+                    bridge.wait()
                 errors.seek(0)
                 message = errors.read().decode("utf-8", "replace").strip()
                 raise PaperTerminalError("paper terminal exited with status %d: %s" % (code, message))
             if _ready(sock, 1.0):
-                return PaperTerminal(path, portable, process)
+                return PaperTerminal(path, portable, process, bridge)
             if time.monotonic() > deadline:
                 process.kill()
                 process.wait()
+                if bridge is not None:
+                    bridge.kill()
+                    bridge.wait()
                 raise PaperTerminalError("paper terminal did not answer within %g s" % timeout)
             time.sleep(0.02)
 
@@ -394,6 +465,11 @@ def stop(path: Optional[_Path] = None, portable: bool = False, timeout: float = 
 
     Returns True when a running terminal was stopped, False when none ran.
     """
+    if under_wine(path):
+        pids = _wine_pids(path)
+        for pid in pids:
+            _end(pid, timeout)
+        return bool(pids)
     pid_file = os.path.join(data_folder(path, portable), "paper.pid")
     try:
         with open(pid_file) as f:
@@ -411,6 +487,11 @@ def stop(path: Optional[_Path] = None, portable: bool = False, timeout: float = 
     exe = os.path.realpath(link)
     if exe != link and exe != _final_path(path):
         return False  # the pid file is stale and the number is someone else's
+    return _end(pid, timeout)
+
+
+def _end(pid: int, timeout: float) -> bool:
+    # SIGTERM, then SIGKILL after `timeout`; waits until the process has gone.
     try:
         os.kill(pid, signal.SIGTERM)
     except ProcessLookupError:
