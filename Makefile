@@ -183,9 +183,12 @@ WINE_PAPER := $(abspath $(WIN_BUILD)/pkg/borvane/terminal/terminal64.exe)
 WINE_ENV = WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all
 # The native paper end-to-end tests that run through the bridge against the
 # Windows paper terminal: connecting (initialize starts terminal and bridge),
-# history, a full trade cycle, a terminal killed inside a reply, two clients.
+# history, a full trade cycle, a terminal killed inside a reply, two clients,
+# and discovery of a terminal inside the Wine prefix.
 WINE_BRIDGE_TESTS := \
 	tests/test_paper_session.py::test_authorisation_readiness_and_login \
+	tests/test_paper_session.py::test_discovery_finds_the_terminal_in_the_wine_prefix \
+	tests/test_discovery.py::test_terminal_inside_a_wine_prefix \
 	tests/test_paper_session.py::test_two_clients_at_once \
 	tests/test_paper_session.py::test_terminal_killed_inside_a_reply_breaks_the_pipe \
 	tests/test_paper_market.py::test_copy_rates_from_and_range_semantics \
@@ -193,7 +196,7 @@ WINE_BRIDGE_TESTS := \
 	tests/test_paper_market.py::test_copy_ticks_from_selects_and_orders_ticks \
 	tests/test_paper_trading.py::test_full_trade_cycle_adds_up
 
-.PHONY: bridge-tools bridge-build test-wine-bridge demo-wine
+.PHONY: bridge-tools bridge-build test-wine-bridge demo-wine bench-wine-bridge
 
 bridge-tools: win-tools
 	@command -v winegcc > /dev/null 2>&1 || { apt-get update -qq && \
@@ -206,7 +209,7 @@ bridge-build: bridge-tools venv
 
 test-wine-bridge: bridge-build win-build $(WIN)/prefix/.ready
 	BRV_WINE_TERMINAL=$(WINE_PAPER) $(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) \
-		$(VPY) -m pytest -q -p no:cacheprovider $(WINE_BRIDGE_TESTS) tests/test_wine_discovery.py
+		$(VPY) -m pytest -q -p no:cacheprovider $(WINE_BRIDGE_TESTS)
 
 # The quickstart session of `make demo`, by native Python against the Windows
 # paper terminal installed in the Wine prefix (started by initialize).
@@ -214,3 +217,9 @@ demo-wine: bridge-build win-build $(WIN)/prefix/.ready
 	exe="$(abspath $(WIN)/prefix)/drive_c/Program Files/Borvane Paper/terminal64.exe" && \
 		mkdir -p "$$(dirname "$$exe")" && cp $(WINE_PAPER) "$$exe" && \
 		$(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) $(VPY) examples/quickstart.py "$$exe"
+
+# The bridge's cost (bench/README.md): native Python through the bridge
+# beside Windows Python under Wine on the pipe, same Windows paper terminal.
+bench-wine-bridge: bridge-build win-build $(WIN)/prefix/.ready
+	$(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) $(VPY) bench/wine_bridge.py --windows-python $(abspath $(WIN_PY)) \
+		--windows-pkg '$(WIN_PKG)' --terminal $(WINE_PAPER) $(BENCH_ARGS)

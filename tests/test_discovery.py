@@ -232,6 +232,36 @@ def test_no_data_folder_at_all_fails_without_a_message(data, monkeypatch, home):
     assert brv.last_error() == (-10003, "IPC initialize failed, ")
 
 
+@pytest.mark.parametrize("case", ["WINEPREFIX", "~/.wine", "native first", "unmapped drive"])
+def test_terminal_inside_a_wine_prefix(data, monkeypatch, tmp_path, case):
+    # After the native data root, the data root inside the Wine prefix, whose
+    # origin.txt names a Windows path that maps back into the prefix.
+    monkeypatch.setenv("USER", "paper")
+    if case == "~/.wine":
+        monkeypatch.setenv("HOME", str(tmp_path))
+        monkeypatch.delenv("WINEPREFIX", raising=False)
+        prefix = tmp_path / ".wine"
+    else:
+        prefix = tmp_path / "prefix"
+        monkeypatch.setenv("WINEPREFIX", str(prefix))
+    exe = prefix / "drive_c" / "Program Files" / "Paper" / "terminal64.exe"
+    touch(str(exe))
+    drive = "D" if case == "unmapped drive" else "C"
+    folder = prefix / "drive_c" / "users" / "paper" / "AppData" / "Roaming" / "Halcyra" / "Terminal" / "A1"
+    (folder / "Norrik").mkdir(parents=True)
+    touch(str(folder / "config" / "accounts.dat"), T0 + S)  # newer than the native one below
+    (folder / "origin.txt").write_bytes(origin_bytes(drive + ":\\Program Files\\Paper"))
+    data.root.mkdir(parents=True)
+    if case == "native first":
+        native = data.folder("a", accounts=T0)
+        assert chosen(data) == native
+    elif case == "unmapped drive":
+        assert brv.initialize() is False
+        assert brv.last_error() == NOT_FOUND
+    else:
+        assert chosen(data) == str(exe)
+
+
 # ---------------------------------------------------------------- qualifying
 
 @pytest.mark.parametrize("norrik, portable, qualifies", [

@@ -12,7 +12,8 @@ import time
 
 import borvane as brv
 import borvane.paper as paper
-from paper_helpers import install, isolated, started  # noqa: F401
+import pytest
+from paper_helpers import WINE_TERMINAL, install, isolated, started  # noqa: F401
 
 
 def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(started):
@@ -36,6 +37,16 @@ def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(starte
     assert brv.initialize(), brv.last_error()
     assert brv.terminal_info().path == info.path
     assert brv.version()[1] == info.build
+
+
+@pytest.mark.skipif(not WINE_TERMINAL, reason="a terminal under Wine (make test-wine-bridge)")
+def test_discovery_finds_the_terminal_in_the_wine_prefix(started):
+    # Its data folder is in the prefix and names its Windows folder; the
+    # module maps that back to the Linux path and starts it under Wine again.
+    started().stop()
+    assert brv.initialize(), brv.last_error()
+    folder = os.path.relpath(os.path.dirname(started.install), os.path.join(os.environ["WINEPREFIX"], "drive_c"))
+    assert brv.terminal_info().path == "C:\\" + folder.replace("/", "\\")
 
 
 def test_discovery_prefers_the_terminal_started_last(started, tmp_path):

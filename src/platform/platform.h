@@ -100,6 +100,12 @@ std::string WinePrefixOf(const std::string& path);
 // with the extension) that serves its pipe on the terminal's socket; both
 // detached. False when wine or the bridge cannot be started.
 bool StartUnderWine(const std::u16string& path, bool portable);
+// The Wine prefix of $WINEPREFIX (default ~/.wine) and the user's roaming
+// application data folder inside it. False when neither variable helps.
+bool WineRoamingDataFolder(std::u16string* prefix, std::u16string* roaming);
+// The Linux path of a Windows path ("C:\\...") inside `prefix`; empty when
+// its drive is not mapped.
+std::u16string WineUnixPath(const std::u16string& prefix, std::u16string windows_path);
 #endif
 // Sleeps; returns false when a signal handler asked the wait to stop.
 bool SleepMs(uint32_t ms);

@@ -5,6 +5,8 @@
 // terminal data folders inside a Wine prefix are found for discovery.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,6 +92,56 @@ bool StartUnderWine(const std::u16string& path, bool portable) {
   std::vector<std::string> terminal = {wine, exe};
   if (portable) terminal.emplace_back("/portable");
   return StartDetached(terminal, &env) && StartDetached({wine, bridge, exe}, &env);
+}
+
+bool WineRoamingDataFolder(std::u16string* prefix, std::u16string* roaming) {
+  const char* env = getenv("WINEPREFIX");
+  std::string dir;
+  if (env != nullptr && env[0] == '/') {
+    dir = env;
+  } else {
+    const char* home = getenv("HOME");
+    if (home == nullptr || home[0] == '\0') return false;
+    dir = std::string(home) + "/.wine";
+  }
+  // Wine names the user's profile folder after $USER.
+  std::string user;
+  if (const char* u = getenv("USER")) user = u;
+  if (user.empty()) {
+    const passwd* pw = getpwuid(getuid());
+    if (pw == nullptr || pw->pw_name == nullptr) return false;
+    user = pw->pw_name;
+  }
+  *prefix = FromUtf8(dir);
+  *roaming = FromUtf8(dir + "/drive_c/users/" + user + "/AppData/Roaming");
+  return true;
+}
+
+std::u16string WineUnixPath(const std::u16string& prefix, std::u16string windows_path) {
+  if (windows_path.compare(0, 4, u"\\\\?\\") == 0) windows_path.erase(0, 4);
+  if (windows_path.size() < 2 || windows_path[1] != u':') return std::u16string();
+  char16_t letter = windows_path[0];
+  if (letter >= u'A' && letter <= u'Z') letter = char16_t(letter + 32);
+  if (letter < u'a' || letter > u'z') return std::u16string();
+  // The prefix maps each drive through a link in dosdevices/; C: is its
+  // drive_c even when the link is missing.
+  const std::string prefix_utf8 = ToUtf8(prefix);
+  std::string root;
+  char resolved[PATH_MAX];
+  std::string link = prefix_utf8 + "/dosdevices/" + char(letter) + ":";
+  if (realpath(link.c_str(), resolved) != nullptr) {
+    root = resolved;
+  } else if (letter == u'c') {
+    root = prefix_utf8 + "/drive_c";
+  } else {
+    return std::u16string();
+  }
+  if (!root.empty() && root.back() == '/') root.pop_back();
+  std::u16string rest = windows_path.substr(2);
+  for (char16_t& unit : rest) {
+    if (unit == u'\\') unit = u'/';
+  }
+  return FromUtf8(root) + rest;
 }
 
 }  // namespace brv::platform
