@@ -42,7 +42,8 @@ wheel: venv
 	$(VPY) -m pip wheel --quiet --no-build-isolation --no-deps \
 		--config-settings=build-dir=$(WHEEL_BUILD) -w $(WHEEL_DIST) .
 	$(VPY) -m pip install --quiet auditwheel
-	$(VENV)/bin/auditwheel show $(WHEEL_DIST)/borvane-*.whl | grep -i "platform tag" -A1
+	@echo "platform tag the wheel can carry:" \
+		$$($(VENV)/bin/auditwheel show $(WHEEL_DIST)/borvane-*.whl 2>/dev/null | tr '\n' ' ' | grep -o '"[a-z]*linux_[^"]*"' | head -1)
 
 # The same binary on numpy 1.x: a fresh environment holding only the wheel
 # and numpy 1.26 runs the quickstart (in private folders, so that it starts
@@ -81,7 +82,7 @@ ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
 UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
 ASAN_BUILD ?= build/asan
 ASAN_RUN = LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc TIME_LIMIT_SCALE=5 \
 	PYTHONPATH=$(ASAN_BUILD)/pkg $(VPY)
 asan-build: venv
 	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) \
