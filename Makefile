@@ -184,14 +184,17 @@ WINE_PAPER := $(abspath $(WIN_BUILD)/pkg/borvane/terminal/terminal64.exe)
 WINE_ENV = WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all
 # The native paper end-to-end tests that run through the bridge against the
 # Windows paper terminal: connecting (initialize starts terminal and bridge),
-# history, a full trade cycle, a terminal killed inside a reply, two clients,
-# and discovery of a terminal inside the Wine prefix.
+# history, a full trade cycle, a terminal killed inside a reply, a connection
+# the terminal closes, two clients, a peer of another user refused, and
+# discovery of a terminal inside the Wine prefix.
 WINE_BRIDGE_TESTS := \
 	tests/test_paper_session.py::test_authorisation_readiness_and_login \
 	tests/test_paper_session.py::test_discovery_finds_the_terminal_in_the_wine_prefix \
 	tests/test_discovery.py::test_terminal_inside_a_wine_prefix \
 	tests/test_paper_session.py::test_two_clients_at_once \
 	tests/test_paper_session.py::test_terminal_killed_inside_a_reply_breaks_the_pipe \
+	tests/test_paper_session.py::test_bridge_refuses_a_peer_of_another_user \
+	tests/test_paper_protocol.py::test_unframeable_length_closes_only_that_connection \
 	tests/test_paper_market.py::test_copy_rates_from_and_range_semantics \
 	tests/test_paper_market.py::test_minute_bars_are_the_ticks \
 	tests/test_paper_market.py::test_copy_ticks_from_selects_and_orders_ticks \

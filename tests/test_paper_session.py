@@ -13,7 +13,7 @@ import time
 import borvane as brv
 import borvane.paper as paper
 import pytest
-from paper_helpers import WINE_TERMINAL, install, isolated, started  # noqa: F401
+from paper_helpers import WINE_TERMINAL, RawClient, install, isolated, started  # noqa: F401
 
 
 def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(started):
@@ -140,3 +140,28 @@ def test_terminal_killed_inside_a_reply_breaks_the_pipe(started):
         client.kill()
     assert out.decode().splitlines() == [
         "(-10002, 'IPC recv failed')", "None (-10004, 'No IPC connection')"], err.decode()
+
+
+_OTHER_USER = textwrap.dedent("""
+    import os, socket, struct, sys
+    os.setuid(65534)
+    s = socket.socket(socket.AF_UNIX)
+    s.settimeout(20)
+    s.connect(sys.argv[1])
+    try:
+        s.sendall(struct.pack("<II", 4, 109))
+        print(s.recv(16) == b"")
+    except OSError:
+        print(True)
+""")
+
+
+@pytest.mark.skipif(not WINE_TERMINAL or os.getuid() != 0, reason="the bridge, and root to act as another user")
+def test_bridge_refuses_a_peer_of_another_user(started):
+    t = started()
+    sock = paper.socket_path(t.path)
+    os.chmod(os.path.dirname(sock), 0o755)  # let another user reach the socket at all
+    os.chmod(sock, 0o777)
+    other = subprocess.run([sys.executable, "-c", _OTHER_USER, sock], capture_output=True, timeout=30)
+    assert other.stdout.strip() == b"True", other.stderr.decode()
+    assert RawClient(sock).call(109) == (1, b"\x02\x00\x00\x00")  # this user's client is served
