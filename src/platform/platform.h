@@ -67,8 +67,8 @@ struct DirEntry {
   std::u16string name;
   bool directory;
 };
-// Lists a folder's entries: sorted by name on POSIX, where readdir's order
-// follows the file system's history; in the system's order on Windows.
+// Lists a folder's entries sorted by name (UTF-16 units), whatever order the
+// file system keeps them in.
 bool ListDirectory(const std::u16string& folder, std::vector<DirEntry>* entries);
 bool PathExists(const std::u16string& path);
 // Last-write time of an existing path as an unsigned count of 100 ns since
