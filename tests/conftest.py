@@ -51,13 +51,16 @@ os.makedirs(_PRIVATE["XDG_DATA_HOME"])
 os.environ.update(_PRIVATE)
 
 _SHELL_FOLDERS = r"Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
-_ROAMING_SAVED = None
+# Put back at the end: the prefix's own value, even after a run that was
+# killed before it could restore it.
+_ROAMING_DEFAULT = (r"%USERPROFILE%\AppData\Roaming", 2)  # REG_EXPAND_SZ
+_ROAMING_CHANGED = False
 
 
 def use_roaming(monkeypatch, folder):
     """Makes `folder` the root of the data folders that discovery and the
     paper terminal see (for the rest of the test)."""
-    global _ROAMING_SAVED
+    global _ROAMING_CHANGED
     monkeypatch.setenv("XDG_DATA_HOME", str(folder))
     if WINDOWS:
         if not WINE:
@@ -65,9 +68,8 @@ def use_roaming(monkeypatch, folder):
         import winreg
         os.makedirs(str(folder), exist_ok=True)
         with winreg.OpenKey(winreg.HKEY_CURRENT_USER, _SHELL_FOLDERS, 0, winreg.KEY_ALL_ACCESS) as key:
-            if _ROAMING_SAVED is None:
-                _ROAMING_SAVED = winreg.QueryValueEx(key, "AppData")
             winreg.SetValueEx(key, "AppData", 0, winreg.REG_EXPAND_SZ, str(folder))
+        _ROAMING_CHANGED = True
 
 
 @pytest.fixture(autouse=True)
@@ -81,10 +83,10 @@ os.environ["NUMPY_WARN_IF_NO_MEM_POLICY"] = "1"
 
 
 def pytest_unconfigure(config):
-    if _ROAMING_SAVED is not None:
+    if _ROAMING_CHANGED:
         import winreg
         with winreg.OpenKey(winreg.HKEY_CURRENT_USER, _SHELL_FOLDERS, 0, winreg.KEY_ALL_ACCESS) as key:
-            winreg.SetValueEx(key, "AppData", 0, _ROAMING_SAVED[1], _ROAMING_SAVED[0])
+            winreg.SetValueEx(key, "AppData", 0, _ROAMING_DEFAULT[1], _ROAMING_DEFAULT[0])
     for key in ("XDG_RUNTIME_DIR", "HOME"):
         shutil.rmtree(_PRIVATE[key], ignore_errors=True)
 
