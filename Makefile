@@ -5,7 +5,7 @@ VPY := $(VENV)/bin/python
 BUILD ?= build/dev
 WHEEL_BUILD := build/wheel
 
-.PHONY: venv install test demo dev devtest unit asan-build test-asan fuzz soak clean
+.PHONY: venv install test demo dev devtest unit asan-build test-asan fuzz soak clean wheel test-numpy1
 
 $(VPY):
 	$(PYTHON) -m venv $(VENV)
@@ -36,6 +36,32 @@ test: install unit
 demo: install
 	$(VPY) examples/quickstart.py
 
+# The wheel (extension and paper terminal) as a release would ship it.
+wheel: venv
+	rm -rf $(WHEEL_DIST)
+	$(VPY) -m pip wheel --quiet --no-build-isolation --no-deps \
+		--config-settings=build-dir=$(WHEEL_BUILD) -w $(WHEEL_DIST) .
+	$(VPY) -m pip install --quiet auditwheel
+	@echo "platform tag the wheel can carry:" \
+		$$($(VENV)/bin/auditwheel show $(WHEEL_DIST)/borvane-*.whl 2>/dev/null | tr '\n' ' ' | grep -o '"[a-z]*linux_[^"]*"' | head -1)
+
+# The same binary on numpy 1.x: a fresh environment holding only the wheel
+# and numpy 1.26 runs the quickstart (in private folders, so that it starts
+# and stops its own paper terminal), then the whole suite runs there.
+NUMPY1_VENV := build/venv-numpy1
+NUMPY1_PY := $(NUMPY1_VENV)/bin/python
+WHEEL_DIST := build/dist
+test-numpy1: wheel
+	rm -rf $(NUMPY1_VENV)
+	$(PYTHON) -m venv $(NUMPY1_VENV)
+	$(NUMPY1_PY) -m pip install --quiet --upgrade pip
+	$(NUMPY1_PY) -m pip install --quiet "numpy==1.26.*" $(WHEEL_DIST)/borvane-*.whl
+	d=$$(mktemp -d /tmp/brv-wheel.XXXXXX) && mkdir -m 700 $$d/run && \
+		HOME=$$d XDG_RUNTIME_DIR=$$d/run XDG_DATA_HOME=$$d/data timeout 120 \
+		$(NUMPY1_PY) examples/quickstart.py > $$d/out; status=$$?; tail -3 $$d/out; rm -rf $$d; exit $$status
+	$(NUMPY1_PY) -m pip install --quiet pytest "pandas<2.3" "pandas-stubs<2.3" mypy
+	$(NUMPY1_PY) -m pytest -q -p no:cacheprovider tests
+
 # Development build into $(BUILD)/pkg, without installing: several work
 # trees can build side by side with BUILD=build/<name>.
 dev: venv
@@ -56,7 +82,7 @@ ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
 UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
 ASAN_BUILD ?= build/asan
 ASAN_RUN = LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc TIME_LIMIT_SCALE=5 \
 	PYTHONPATH=$(ASAN_BUILD)/pkg $(VPY)
 asan-build: venv
 	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) \

@@ -6,6 +6,8 @@ TIMEFRAME is a name such as M15, H1 or D1 (default H1). Needs matplotlib
 (`pip install matplotlib`); without it the script says so and stops.
 """
 
+from __future__ import annotations
+
 import datetime
 import sys
 
@@ -13,7 +15,7 @@ import borvane as brv
 import borvane.paper as paper
 
 
-def main(argv):
+def main(argv: list[str]) -> int:
     symbol = argv[1] if len(argv) > 1 else "EURUSD"
     timeframe_name = (argv[2] if len(argv) > 2 else "H1").upper()
     count = int(argv[3]) if len(argv) > 3 else 60
@@ -38,14 +40,16 @@ def main(argv):
         return 1
     try:
         rates = brv.copy_rates_from_pos(symbol, timeframe, 0, count)
-        digits = brv.symbol_info(symbol).digits if rates is not None else 0
+        error = brv.last_error()  # before shutdown, which sets its own
+        info = brv.symbol_info(symbol)
     finally:
         brv.shutdown()
         if not was_running:
             paper.stop(path)
     if rates is None or len(rates) == 0:
-        print("no bars:", brv.last_error())
+        print("no bars:", error)
         return 1
+    digits = info.digits if info is not None else 5
 
     fig, ax = plt.subplots(figsize=(12, 6))
     width = 0.6

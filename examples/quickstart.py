@@ -6,8 +6,14 @@ the last 20 hourly bars, then buys, shows the position, closes it, shows the
 deals, and shuts down. Run it with `make demo`, or `python examples/quickstart.py`.
 """
 
+from __future__ import annotations
+
 import datetime
 import sys
+from typing import Optional, TypeVar
+
+import numpy as np
+import numpy.typing as npt
 
 import borvane as brv
 import borvane.paper as paper
@@ -15,17 +21,17 @@ import borvane.paper as paper
 SYMBOL = "EURUSD"
 
 
-def utc(seconds):
+def utc(seconds: float) -> str:
     return datetime.datetime.fromtimestamp(int(seconds), datetime.timezone.utc).strftime("%Y-%m-%d %H:%M")
 
 
-def section(title):
+def section(title: str) -> None:
     print()
     print(title)
     print("-" * len(title))
 
 
-def show_bars(rates, digits):
+def show_bars(rates: npt.NDArray[np.void], digits: int) -> None:
     print("%-16s %10s %10s %10s %10s %8s %6s" % ("time (UTC)", "open", "high", "low", "close", "ticks", "spread"))
     for r in rates:
         print("%-16s %10.*f %10.*f %10.*f %10.*f %8d %6d" % (
@@ -33,13 +39,22 @@ def show_bars(rates, digits):
             r["tick_volume"], r["spread"]))
 
 
-def fail(what):
-    print("%s failed: %s" % (what, brv.last_error()))
-    return 1
+T = TypeVar("T")
 
 
-def run():
-    terminal = brv.terminal_info()
+class CallFailed(Exception):
+    pass
+
+
+def need(value: Optional[T], what: str) -> T:
+    """The value of a call that succeeded; a failed one (None) ends the session."""
+    if value is None:
+        raise CallFailed("%s failed: %s" % (what, brv.last_error()))
+    return value
+
+
+def run() -> int:
+    terminal = need(brv.terminal_info(), "terminal_info")
     version = brv.version()
     section("Terminal")
     print("%s %s" % (terminal.name, version[2]))
@@ -47,30 +62,28 @@ def run():
     print("data folder   %s" % terminal.data_path)
     print("auto-trading  %s" % ("on" if terminal.trade_allowed else "off"))
 
-    account = brv.account_info()
+    account = need(brv.account_info(), "account_info")
     section("Account")
     print("%d  %s  on %s" % (account.login, account.name, account.server))
     print("balance %.2f %s, equity %.2f, free margin %.2f, leverage 1:%d" % (
         account.balance, account.currency, account.equity, account.margin_free, account.leverage))
 
-    section("Symbols (%d in the catalogue)" % brv.symbols_total())
+    section("Symbols (%d in the catalogue)" % need(brv.symbols_total(), "symbols_total"))
     print("%-8s %-34s %12s %12s %7s  %s" % ("symbol", "description", "bid", "ask", "spread", "last tick (UTC)"))
     for name in (SYMBOL, "USDJPY", "XAUUSD", "US500", "BTCUSD"):
-        info = brv.symbol_info(name)
-        tick = brv.symbol_info_tick(name)
+        info = need(brv.symbol_info(name), "symbol_info")
+        tick = need(brv.symbol_info_tick(name), "symbol_info_tick")
         stamp = datetime.datetime.fromtimestamp(tick.time_msc / 1000, datetime.timezone.utc)
         print("%-8s %-34s %12.*f %12.*f %7d  %s" % (
             name, info.description, info.digits, tick.bid, info.digits, tick.ask, info.spread,
             stamp.strftime("%Y-%m-%d %H:%M:%S.%f")[:-3]))
 
-    digits = brv.symbol_info(SYMBOL).digits
-    rates = brv.copy_rates_from_pos(SYMBOL, paper.TIMEFRAME_H1, 0, 20)
-    if rates is None:
-        return fail("copy_rates_from_pos")
+    digits = need(brv.symbol_info(SYMBOL), "symbol_info").digits
+    rates = need(brv.copy_rates_from_pos(SYMBOL, paper.TIMEFRAME_H1, 0, 20), "copy_rates_from_pos")
     section("%s, last 20 hourly bars (the last one is still forming)" % SYMBOL)
     show_bars(rates, digits)
 
-    request = {
+    request: brv.TradeRequestDict = {
         "action": paper.TRADE_ACTION_DEAL,
         "symbol": SYMBOL,
         "volume": 0.1,
@@ -78,50 +91,52 @@ def run():
         "type_filling": paper.ORDER_FILLING_FOK,
         "comment": "quickstart",
     }
-    check = brv.order_check(request)
+    check = need(brv.order_check(request), "order_check")
     section("Buy 0.1 lot of %s" % SYMBOL)
     print("check: %s (margin %.2f, free margin after %.2f)" % (check.comment, check.margin, check.margin_free))
-    result = brv.order_send(request)
-    if result is None:
-        return fail("order_send")
+    result = need(brv.order_send(request), "order_send")
     print("send:  retcode %d %s, order %d, deal %d, price %.*f" % (
         result.retcode, result.comment, result.order, result.deal, digits, result.price))
     if result.retcode != paper.RETCODE_DONE:
         return 1
 
     section("Open position")
-    for p in brv.positions_get(symbol=SYMBOL):
+    for p in need(brv.positions_get(symbol=SYMBOL), "positions_get"):
         kind = "buy" if p.type == paper.POSITION_TYPE_BUY else "sell"
         print("#%d %s %s %.2f at %.*f, now %.*f, profit %.2f" % (
             p.ticket, kind, p.symbol, p.volume, digits, p.price_open, digits, p.price_current, p.profit))
-    account = brv.account_info()
+    account = need(brv.account_info(), "account_info")
     print("account: equity %.2f = balance %.2f + profit %.2f; margin %.2f" % (
         account.equity, account.balance, account.profit, account.margin))
 
-    close = dict(request, type=paper.ORDER_TYPE_SELL, position=result.order)
-    closed = brv.order_send(close)
+    close: brv.TradeRequestDict = {**request, "type": paper.ORDER_TYPE_SELL, "position": result.order}
+    closed = need(brv.order_send(close), "order_send")
     section("Close the position")
     print("send:  retcode %d %s, deal %d, price %.*f" % (
         closed.retcode, closed.comment, closed.deal, digits, closed.price))
 
     section("Deals of the position")
     entries = {paper.DEAL_ENTRY_IN: "in", paper.DEAL_ENTRY_OUT: "out", paper.DEAL_ENTRY_OUT_BY: "out by"}
-    for d in brv.history_deals_get(position=result.order):
+    for d in need(brv.history_deals_get(position=result.order), "history_deals_get"):
         kind = "buy" if d.type == paper.DEAL_TYPE_BUY else "sell"
         print("#%d order #%d  %s  %-4s %-6s %.2f %s at %.*f  profit %.2f" % (
             d.ticket, d.order, utc(d.time), kind, entries.get(d.entry, "?"), d.volume, d.symbol, digits,
             d.price, d.profit))
-    print("balance now %.2f %s" % (brv.account_info().balance, account.currency))
+    print("balance now %.2f %s" % (need(brv.account_info(), "account_info").balance, account.currency))
     return 0
 
 
-def main():
+def main() -> int:
     path = paper.executable()
     was_running = paper.is_running(path)
     if not brv.initialize(path=path):
-        return fail("initialize")
+        print("initialize failed: %s" % (brv.last_error(),))
+        return 1
     try:
         code = run()
+    except CallFailed as failure:
+        print(failure)
+        code = 1
     finally:
         brv.shutdown()
         if not was_running:

@@ -14,8 +14,10 @@ own, `use_roaming` points it at a private folder for the session and for
 single tests.  On a real Windows machine the tests that need that are skipped.
 """
 
+import faulthandler
 import os
 import shutil
+import signal
 import sys
 import tempfile
 
@@ -80,6 +82,44 @@ def _private_roaming(monkeypatch):
 # numpy reads this once, at import: an array that owns memory numpy does not
 # know how to release then warns when it is freed.
 os.environ["NUMPY_WARN_IF_NO_MEM_POLICY"] = "1"
+
+
+#: Every test's time limit, setup and teardown included; a test that needs
+#: more says so with @pytest.mark.time_limit(seconds).  SOAK_CALLS and the
+#: sanitizers stretch the soak and the whole run: the limit scales with
+#: TIME_LIMIT_SCALE.
+TIME_LIMIT = 20
+SCALE = float(os.environ.get("TIME_LIMIT_SCALE", "1"))
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "time_limit(seconds): this test's time limit")
+
+
+class TimeLimitExceeded(Exception):
+    pass
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_protocol(item, nextitem):
+    """A hang fails the test in seconds: SIGALRM raises in the test (the
+    module stops a wait on the pipe when a handler raises), and should even
+    that not end it, the process ends with every thread's traceback."""
+    marker = item.get_closest_marker("time_limit")
+    limit = (marker.args[0] if marker else TIME_LIMIT) * SCALE
+
+    def expired(signum, frame):
+        raise TimeLimitExceeded("%s took more than %g s" % (item.nodeid, limit))
+
+    previous = signal.signal(signal.SIGALRM, expired)
+    signal.setitimer(signal.ITIMER_REAL, limit)
+    faulthandler.dump_traceback_later(limit + 30, exit=True)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        faulthandler.cancel_dump_traceback_later()
+        signal.signal(signal.SIGALRM, previous)
 
 
 def pytest_unconfigure(config):

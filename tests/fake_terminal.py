@@ -315,6 +315,8 @@ if os.name == "nt":
 else:
     server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     server.bind(sys.argv[1])
+    if os.environ.get("LISTEN_UID"):  # a terminal of another user
+        os.setuid(int(os.environ["LISTEN_UID"]))
     server.listen(1)
     print("ready", flush=True)
     conn, _ = server.accept()
@@ -322,13 +324,15 @@ else:
 
 
 @contextlib.contextmanager
-def script_terminal(exe, script, *args, stdin=b""):
+def script_terminal(exe, script, *args, stdin=b"", listen_uid=None):
     """Runs `script` after `_SCRIPT_START` as the terminal of `exe`, with
     `args` after the socket path and `stdin` as its input; yields the process
-    once it listens, and kills it at the end."""
+    once it listens, and kills it at the end.  listen_uid: the user the
+    terminal switches to after binding its socket, before it listens."""
     path = socket_path(exe)
+    env = dict(os.environ, LISTEN_UID=str(listen_uid or ""))
     proc = subprocess.Popen([sys.executable, "-c", _SCRIPT_START + script, path, *map(str, args)],
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
     try:
         proc.stdin.write(stdin)
         proc.stdin.close()

@@ -354,6 +354,7 @@ def test_skipped_folders_leave_no_message_behind(data, tmp_path):
     ((None, None), (None, None), "a"),           # equal times: the first listed
     ((T0 + S, None), (None, T0 + S), "a"),
     ((T0, None), (T0 + 100, None), "b"),         # 100 ns apart
+    ((T0 + 1, None), (T0 + 99, None), "b"),      # within one 100 ns step: nanoseconds count
     ((-300_000_000 * S, None), (300_000_000 * S, None), "b"),  # 1960 against 1979
 ])
 def test_the_latest_folder_wins(data, a, b, winner):

@@ -169,3 +169,38 @@ def test_invalid_arguments(connected, function):
         assert fn(*args) is None, args
         assert brv.last_error() == INVALID, args
     assert connected.requests() == []
+
+
+# ------------------------------------------------------------------- pandas
+
+def test_data_frames(connected, function):
+    pd = pytest.importorskip("pandas")
+    from borvane import frames
+
+    fn, args, cmd, layout, dtype = function
+    bars = dtype is BAR_DTYPE
+    # times in pandas' range (the samples' own are not): hours from JAN10,
+    # and for ticks a millisecond part
+    fields = [{"time": 1578614400 + 3600 * i} for i in range(3)]
+    if not bars:
+        for i, f in enumerate(fields):
+            f["time_msc"] = f["time"] * 1000 + i
+    raws = [layout.build(**dict(layout.sample(i), **f)) for i, f in enumerate(fields)]
+    connected.on(cmd, 0, records=raws)
+    array = fn(*args)
+    plain = pd.DataFrame(array)
+    assert list(plain.columns) == list(dtype.names)
+    assert plain.to_records(index=False).tolist() == array.tolist()
+
+    frame = (frames.rates_frame if bars else frames.ticks_frame)(array)
+    stamps = array["time"] * 1000 if bars else array["time_msc"]
+    assert str(frame.index.tz) == "UTC" and frame.index.name == "time"
+    assert [t.value // 10**6 for t in frame.index] == stamps.tolist()  # ns to ms
+    assert list(frame.columns) == [n for n in dtype.names if n not in ("time", "time_msc")]
+    for name in frame.columns:
+        assert frame[name].tolist() == array[name].tolist(), name
+        assert np.shares_memory(frame[name].to_numpy(), array), name  # a view, not a copy
+    with pytest.raises(ValueError, match="last_error"):
+        frames.rates_frame(None)
+    with pytest.raises(ValueError, match="no field time_msc"):
+        frames.ticks_frame(np.zeros(1, BAR_DTYPE))

@@ -261,3 +261,45 @@ def test_a_handler_that_returns_lets_the_call_go_on(fake, child):
     c.wait_blocked(READING)  # back to waiting after the handler ran
     fake.release()
     assert c.outcome() == ("returned (5, 4410, '5.00 build 4410') ['SIGUSR1']", GOOD_VERSION)
+
+
+# ------------------------------------------------------------ re-entry
+
+# A handler that calls the module while a call waits on the pipe: the nested
+# call must fail at once without touching the pipe, and the call it
+# interrupted must read its own reply.
+_REENTRANT_CHILD = textwrap.dedent("""
+    import signal, sys
+    import borvane as brv
+
+    exe, period = sys.argv[1], float(sys.argv[2])
+    assert brv.initialize(exe) is True, brv.last_error()
+    nested, calls = set(), [0]
+
+    def alarm(*a):
+        nested.add((brv.symbol_info_tick("EURUSD"), brv.shutdown(), brv.last_error()))
+        calls[0] += 1
+        if calls[0] == 20:  # well inside the reply's 0.8 s: no call comes after it
+            signal.setitimer(signal.ITIMER_REAL, 0)
+    signal.signal(signal.SIGALRM, alarm)
+    signal.setitimer(signal.ITIMER_REAL, 0.05, period)
+    ticks = brv.copy_ticks_range("EURUSD", 0, 10, 0)
+    print(None if ticks is None else ticks["time"].tolist(), brv.last_error(), flush=True)
+    print(sorted(nested), flush=True)
+    print(brv.version(), brv.last_error(), flush=True)
+""")
+
+
+@pytest.mark.parametrize("period", [0.01, 0.0005])
+def test_a_call_from_a_signal_handler_fails_at_once_and_leaves_the_exchange_intact(fake, period):
+    ticks = [R.TICK.build(time=t, time_msc=t * 1000) for t in range(1, 41)]
+    fake.queue(R.frame_reply(105, 40, R.pack_record_list(ticks)), cmd=105, chunks=16, pause=0.05)
+    out = subprocess.run([sys.executable, "-c", _REENTRANT_CHILD, fake.exe, str(period)],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=30)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert lines[0] == "%s (1, 'Success')" % list(range(1, 41))
+    busy = (-10000, "IPC call failed, another call is in progress")
+    assert lines[1] == repr([(None, False, busy)])
+    assert lines[2] == "(5, 4410, '5.00 build 4410') (1, 'Success')"
+    assert 172 not in fake.commands()

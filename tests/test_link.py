@@ -17,7 +17,7 @@ import borvane as brv
 import client_ops
 import records as R
 from conftest import NO_WINE_SYMLINKS, WINDOWS, assert_disconnected, make_exe, posix_only
-from fake_terminal import socket_path
+from fake_terminal import script_terminal, socket_path
 
 SUCCESS = (1, "Success")
 NO_VERSION = (0, 0, "")
@@ -68,6 +68,15 @@ def test_socket_without_listener_gives_ipc_initialize_failed(tmp_path):
         assert brv.last_error() == (-10003, "IPC initialize failed, Process create failed '%s'" % exe)
     finally:
         os.unlink(socket_path(exe))
+
+
+@posix_only("the peer's user id of a Unix socket")
+@pytest.mark.skipif(WINDOWS or os.geteuid() != 0, reason="listening as another user needs root")
+def test_terminal_of_another_user_is_refused(tmp_path):
+    exe = make_exe(tmp_path / "other")
+    with script_terminal(exe, "while True:\n    answer(request())\n", listen_uid=65534):
+        assert brv.initialize(exe) is False
+        assert brv.last_error() == (-10003, "IPC initialize failed, Process create failed '%s'" % exe)
 
 
 # ---------------------------------------------------------------- requests

@@ -202,6 +202,57 @@ def test_fresh_module_state():
     assert out.stdout.splitlines() == ["(0, '')", "None -5 None -5 False -10004"], out.stderr
 
 
+# ------------------------------------------------------------ numpy import
+
+# A numpy C function table whose version queries answer as given (ABI,
+# C-API level, byte order): enough for the import checks, which must stop
+# before anything else in the table is used.
+_TABLE = """
+import ctypes
+_answers = {0: ABI, 211: LEVEL, 210: ORDER}
+_keep = [ctypes.CFUNCTYPE(ctypes.c_uint)(lambda v=v: v) for v in _answers.values()]
+_table = (ctypes.c_void_p * 212)()
+for index, f in zip(_answers, _keep):
+    _table[index] = ctypes.cast(f, ctypes.c_void_p)
+_new = ctypes.pythonapi.PyCapsule_New
+_new.restype, _new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+_ARRAY_API = _new(ctypes.addressof(_table), None, None)
+"""
+
+
+def _table(abi, level, order):
+    return _TABLE.replace("ABI", hex(abi)).replace("LEVEL", hex(level)).replace("ORDER", str(order))
+
+
+@pytest.mark.parametrize("module, source, reason", [
+    (None, None, "ModuleNotFoundError"),
+    ("_core", "", "AttributeError"),
+    ("_core", "_ARRAY_API = object()", "RuntimeError: _ARRAY_API is not PyCapsule object"),
+    # numpy 1.x keeps the module under numpy.core
+    ("core", "_ARRAY_API = 1", "RuntimeError: _ARRAY_API is not PyCapsule object"),
+    ("_core", _table(0x3000000, 0x12, 1),
+     "RuntimeError: module compiled against ABI version 0x2000000 but this version of numpy is 0x3000000"),
+    # numpy 1.21 is older than the oldest supported, 1.22, which passes this check
+    ("_core", _table(0x1000009, 0xe, 1), "RuntimeError: module was compiled against NumPy C-API version 0xf"),
+    ("_core", _table(0x1000009, 0xf, 0), "RuntimeError: FATAL: module compiled as unknown endian"),
+    ("core", _table(0x2000000, 0x13, 2), "RuntimeError: FATAL: module compiled as little endian, but detected"),
+], ids=["no numpy", "no table", "not a capsule", "numpy.core", "abi", "api level", "endian", "byte order"])
+def test_numpy_import_failure(tmp_path, module, source, reason):
+    if module is not None:
+        folder = tmp_path / "numpy" / module
+        folder.mkdir(parents=True)
+        (tmp_path / "numpy" / "__init__.py").write_text("")
+        (folder / "__init__.py").write_text("")
+        (folder / "_multiarray_umath.py").write_text(source)
+    code = ("import sys; sys.path.insert(0, sys.argv[1])\n"
+            + ("sys.modules['numpy'] = None\n" if module is None else "")
+            + "try:\n    import borvane._core\nexcept ImportError as e:\n    print(e)\n")
+    out = subprocess.run([sys.executable, "-c", code, str(tmp_path)], capture_output=True, text=True,
+                         timeout=60, env=os.environ.copy())
+    assert out.stdout == "numpy.core.multiarray failed to import\n"
+    assert reason in out.stderr
+
+
 # ---------------------------------------------------------------- order of checks
 
 # one row per parser: functions that share theirs (orders_get, the history

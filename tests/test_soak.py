@@ -20,6 +20,8 @@ import gc
 import os
 import sys
 
+import pytest
+
 import borvane as brv
 import client_ops
 
@@ -125,6 +127,7 @@ def _snapshot(layouts):
     return _rss_bytes(), sys.getallocatedblocks(), counts
 
 
+@pytest.mark.time_limit(120 * max(1, CALLS // 200000))
 def test_soak_leaks_nothing(connected):
     soak = Soak(connected)
     layouts = {}

@@ -51,6 +51,7 @@ from borvane._core import (  # noqa: F401
     terminal_info,
     version,
 )
+from borvane.request import TradeRequestDict
 
 __version__ = "0.1.0"
 
@@ -66,6 +67,7 @@ __all__ = [
     "TradeOrder",
     "TradePosition",
     "TradeRequest",
+    "TradeRequestDict",
     "account_info",
     "copy_rates_from",
     "copy_rates_from_pos",

@@ -7,37 +7,19 @@ they return None (or False, or a neutral value) and `last_error()` tells why.
 
 import datetime
 import sys
-from typing import Any, Final, Literal, TypedDict, Union, final, overload
+from typing import Any, Final, Literal, Union, final, overload
 
 import numpy as np
 from _typeshed import structseq
+from typing_extensions import Unpack
+
+from borvane.request import TradeRequestDict
 
 # A point in time: seconds since 1970-01-01 UTC as an int or a float, or a
 # datetime (a naive one is read in local time).
 _Time = Union[float, datetime.datetime]
 # A structured array over the received bar or tick records.
 _Records = np.ndarray[Any, np.dtype[np.void]]
-
-class _TradeRequestDict(TypedDict, total=False):
-    """The keys of a trade request; absent keys are 0, 0.0 or empty."""
-
-    action: int
-    magic: int
-    order: int
-    symbol: str
-    volume: float
-    price: float
-    stoplimit: float
-    sl: float
-    tp: float
-    deviation: int
-    type: int
-    type_filling: int
-    type_time: int
-    expiration: int
-    comment: str
-    position: int
-    position_by: int
 
 # ---------------------------------------------------------------- connection
 
@@ -143,59 +125,21 @@ def copy_ticks_range(symbol: str, date_from: _Time, date_to: _Time, flags: int, 
 # ------------------------------------------------------------------- trading
 
 @overload
-def order_check(request: _TradeRequestDict | dict[str, Any], /) -> OrderCheckResult | None:
+def order_check(request: TradeRequestDict, /) -> OrderCheckResult | None:
     """order_check(request)
 
     Check if there are enough funds to execute required trading operation"""
 
 @overload
-def order_check(
-    *,
-    action: int = ...,
-    magic: int = ...,
-    order: int = ...,
-    symbol: str = ...,
-    volume: float = ...,
-    price: float = ...,
-    stoplimit: float = ...,
-    sl: float = ...,
-    tp: float = ...,
-    deviation: int = ...,
-    type: int = ...,
-    type_filling: int = ...,
-    type_time: int = ...,
-    expiration: int = ...,
-    comment: str = ...,
-    position: int = ...,
-    position_by: int = ...,
-) -> OrderCheckResult | None: ...
+def order_check(**request: Unpack[TradeRequestDict]) -> OrderCheckResult | None: ...
 @overload
-def order_send(request: _TradeRequestDict | dict[str, Any], /) -> OrderSendResult | None:
+def order_send(request: TradeRequestDict, /) -> OrderSendResult | None:
     """order_send(request)
 
     Send trading requests to server"""
 
 @overload
-def order_send(
-    *,
-    action: int = ...,
-    magic: int = ...,
-    order: int = ...,
-    symbol: str = ...,
-    volume: float = ...,
-    price: float = ...,
-    stoplimit: float = ...,
-    sl: float = ...,
-    tp: float = ...,
-    deviation: int = ...,
-    type: int = ...,
-    type_filling: int = ...,
-    type_time: int = ...,
-    expiration: int = ...,
-    comment: str = ...,
-    position: int = ...,
-    position_by: int = ...,
-) -> OrderSendResult | None: ...
+def order_send(**request: Unpack[TradeRequestDict]) -> OrderSendResult | None: ...
 def order_calc_margin(action: int, symbol: str, volume: float, price: float, /) -> float | None:
     """order_calc_margin(action, symbol, volume, price,)
 

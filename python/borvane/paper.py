@@ -19,7 +19,8 @@ See docs/paper-terminal.md for the accounts, the market model and the
 semantics of every request.
 """
 
-import collections
+from __future__ import annotations
+
 import errno
 import hashlib
 import os
@@ -29,6 +30,9 @@ import struct
 import subprocess
 import tempfile
 import time
+from typing import Any, Mapping, NamedTuple, Optional, Sequence, Union
+
+_Path = Union[str, "os.PathLike[str]"]
 
 _WINDOWS = os.name == "nt"
 if _WINDOWS:
@@ -176,7 +180,17 @@ HISTORY_START = 1262304000  # 2010-01-01 00:00:00 UTC: the first bar and tick
 
 # ---- accounts ----------------------------------------------------------------
 
-Account = collections.namedtuple("Account", "login password server currency leverage deposit name")
+class Account(NamedTuple):
+    """A paper account that the terminal knows."""
+
+    login: int
+    password: str
+    server: str
+    currency: str
+    leverage: int
+    deposit: float
+    name: str
+
 
 SERVER = "BorvanePaper-Demo"
 ACCOUNTS = (
@@ -193,31 +207,31 @@ class PaperTerminalError(RuntimeError):
 
 # ---- paths ---------------------------------------------------------------------
 
-def executable():
+def executable() -> str:
     """Path of the paper terminal installed with this package."""
     return os.path.join(os.path.dirname(os.path.abspath(__file__)), "terminal", "terminal64.exe")
 
 
-def _final_path(path):
+def _final_path(path: Optional[_Path]) -> str:
     path = os.fspath(path) if path is not None else executable()
     if _WINDOWS:
         return _windows.final_path(path)
     return os.path.realpath(path) if os.path.exists(path) else path
 
 
-def _lower(text):
+def _lower(text: str) -> str:
     # One unit in, one unit out, as the terminal and the connector lower-case.
     if _WINDOWS:
         return _windows.lower(text)
     return "".join(c.lower() if len(c.lower()) == 1 else c for c in text)
 
 
-def _digest(path):
+def _digest(path: Optional[_Path]) -> str:
     units = _lower(_final_path(path)).encode("utf-16-le", "surrogatepass")
     return hashlib.sha256(units).hexdigest().upper()
 
 
-def socket_folder():
+def socket_folder() -> str:
     """Folder of the terminals' sockets: $XDG_RUNTIME_DIR or /tmp/brv-<uid>."""
     runtime = os.environ.get("XDG_RUNTIME_DIR", "")
     if runtime.startswith("/"):
@@ -225,7 +239,7 @@ def socket_folder():
     return "/tmp/brv-%d" % os.getuid()
 
 
-def socket_path(path=None):
+def socket_path(path: Optional[_Path] = None) -> str:
     """The socket a terminal at `path` serves (default: the bundled one); on
     Windows the name of its pipe."""
     if _WINDOWS:
@@ -233,7 +247,7 @@ def socket_path(path=None):
     return os.path.join(socket_folder(), "BRV.Terminal." + _digest(path))
 
 
-def data_folder(path=None, portable=False):
+def data_folder(path: Optional[_Path] = None, portable: bool = False) -> str:
     """The data folder of a terminal at `path` (default: the bundled one)."""
     if portable:
         folder = os.path.dirname(_final_path(path))
@@ -247,11 +261,11 @@ def data_folder(path=None, portable=False):
     return os.path.join(roaming, "Halcyra", "Terminal", _digest(path)[:32])
 
 
-def _stop_event(path):
+def _stop_event(path: Optional[_Path]) -> str:
     return "Local\\BRV.Terminal." + _digest(path) + ".Stop"
 
 
-def _ready(sock_path, timeout=2.0):
+def _ready(sock_path: str, timeout: float = 2.0) -> bool:
     """Whether a terminal answers the readiness poll on the socket."""
     if _WINDOWS:
         reply = _windows.pipe_exchange(sock_path, struct.pack("<II", 4, 109), 16)
@@ -271,12 +285,12 @@ def _ready(sock_path, timeout=2.0):
                     return False
                 reply += chunk
             length, echo, status, _state = struct.unpack("<IIiI", reply)
-            return length == 12 and echo == 109 and status >= 0
+            return bool(length == 12 and echo == 109 and status >= 0)
     except OSError:
         return False
 
 
-def is_running(path=None):
+def is_running(path: Optional[_Path] = None) -> bool:
     """Whether a terminal serves the socket of the terminal at `path`."""
     return _ready(socket_path(path))
 
@@ -286,7 +300,7 @@ def is_running(path=None):
 class PaperTerminal:
     """A paper terminal started by :func:`start`; stop it with :meth:`stop`."""
 
-    def __init__(self, path, portable, process):
+    def __init__(self, path: str, portable: bool, process: "subprocess.Popen[bytes]") -> None:
         self.path = path
         self.portable = portable
         self.process = process
@@ -294,10 +308,10 @@ class PaperTerminal:
         self.socket = socket_path(path)
         self.data_folder = data_folder(path, portable)
 
-    def running(self):
+    def running(self) -> bool:
         return self.process.poll() is None
 
-    def stop(self, timeout=10.0):
+    def stop(self, timeout: float = 10.0) -> int:
         """Ends the terminal with SIGTERM (SIGKILL after `timeout`); returns its exit status.
         On Windows its stop event asks it to end."""
         if self.process.poll() is None:
@@ -312,17 +326,18 @@ class PaperTerminal:
                 self.process.wait()
         return self.process.returncode
 
-    def __enter__(self):
+    def __enter__(self) -> PaperTerminal:
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.stop()
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "PaperTerminal(pid=%d, path=%r)" % (self.pid, self.path)
 
 
-def start(path=None, portable=False, args=(), timeout=30.0, env=None):
+def start(path: Optional[_Path] = None, portable: bool = False, args: Sequence[str] = (),
+          timeout: float = 30.0, env: Optional[Mapping[str, str]] = None) -> PaperTerminal:
     """Starts the paper terminal and returns when its socket answers.
 
     path: the executable (default: the one installed with the package).
@@ -360,7 +375,7 @@ def start(path=None, portable=False, args=(), timeout=30.0, env=None):
             time.sleep(0.02)
 
 
-def _alive(pid):
+def _alive(pid: int) -> bool:
     try:
         if os.waitpid(pid, os.WNOHANG)[0] == pid:
             return False  # our child, now reaped
@@ -373,7 +388,7 @@ def _alive(pid):
     return True
 
 
-def stop(path=None, portable=False, timeout=10.0):
+def stop(path: Optional[_Path] = None, portable: bool = False, timeout: float = 10.0) -> bool:
     """Stops the terminal at `path`, however it was started (by :func:`start`
     or by ``initialize``), through the pid file in its data folder.
 
@@ -409,7 +424,7 @@ def stop(path=None, portable=False, timeout=10.0):
     return True
 
 
-def set_auto_trading(enabled, path=None, portable=False):
+def set_auto_trading(enabled: bool, path: Optional[_Path] = None, portable: bool = False) -> None:
     """Switches auto-trading of the terminal at `path` on or off.
 
     Writes AutoTrading in the [Paper] section of its config/terminal.ini,

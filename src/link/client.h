@@ -10,6 +10,9 @@
 
 namespace brv::link {
 
+// Size of each of the pipe writer's and reader's buffers.
+constexpr uint32_t kBufferSize = 16384;
+
 class CInterClient {
  public:
   CInterClient() = default;
@@ -31,6 +34,13 @@ class CInterClient {
   bool IsOpen() const { return handle_ != platform::kInvalidHandle; }
   platform::Handle handle() const { return handle_; }
 
+  // The buffers of the writer and reader of the current exchange: one
+  // exchange runs at a time (the module refuses a call made while another
+  // runs), and 32 KiB stay off the stack of a call that a signal handler may
+  // interrupt.
+  uint8_t* write_buffer() { return write_buffer_; }
+  uint8_t* read_buffer() { return read_buffer_; }
+
   const std::u16string& message() const { return message_; }
   // Replaces the message, cut to 2047 units.
   void SetMessage(std::u16string text);
@@ -39,6 +49,8 @@ class CInterClient {
   platform::Handle handle_ = platform::kInvalidHandle;
   uint8_t path_hash_[32] = {};
   std::u16string message_;
+  uint8_t write_buffer_[kBufferSize];
+  uint8_t read_buffer_[kBufferSize];
 };
 
 extern CInterClient g_client;

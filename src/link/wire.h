@@ -10,12 +10,11 @@
 
 namespace brv::link {
 
-constexpr uint32_t kBufferSize = 16384;
 constexpr uint32_t kDirectReadThreshold = 8192;
 
 class PipeWriter {
  public:
-  explicit PipeWriter(CInterClient& client) : client_(client) {}
+  explicit PipeWriter(CInterClient& client) : client_(client), buffer_(client.write_buffer()) {}
   bool Write(const void* bytes, size_t n);
   bool Flush();
 
@@ -23,14 +22,14 @@ class PipeWriter {
   bool WriteToPipe(const void* bytes, size_t n);
 
   CInterClient& client_;
-  uint8_t buffer_[kBufferSize];
+  uint8_t* buffer_;
   uint32_t used_ = 0;
   uint32_t free_ = kBufferSize;
 };
 
 class PipeReader {
  public:
-  explicit PipeReader(CInterClient& client) : client_(client) {}
+  explicit PipeReader(CInterClient& client) : client_(client), buffer_(client.read_buffer()) {}
   // Reads the reply's length field.
   bool Begin();
   bool Read(void* destination, size_t n);
@@ -48,7 +47,7 @@ class PipeReader {
   bool ReadFromPipe(void* destination, size_t n);
 
   CInterClient& client_;
-  uint8_t buffer_[kBufferSize];
+  uint8_t* buffer_;
   uint32_t remaining_ = 0;
   uint32_t position_ = 0;
   uint32_t available_ = 0;

@@ -25,7 +25,6 @@ struct TextField {
     return n;
   }
   bool Empty() const { return units[0] == 0; }
-  void Clear() { std::memset(units, 0, sizeof(units)); }
 };
 
 using ShortText = TextField<32>;    // symbols, trade request symbol and comment

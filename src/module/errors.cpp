@@ -15,6 +15,17 @@ constexpr size_t kMessageSize = 2048;
 // Code 0 and an empty message until the first module function runs.
 int32_t g_code = 0;
 char g_message[kMessageSize] = {};
+// Counts the changes of the last error, so that a refusal of a nested call
+// can tell whether the running call has set an error of its own since.
+uint64_t g_changes = 0;
+
+struct Kept {
+  bool held = false;
+  uint64_t changes = 0;  // g_changes right after the refusal
+  int32_t code = 0;
+  char message[kMessageSize] = {};
+};
+Kept g_kept;
 
 // Copies at most kMessageSize - 1 bytes, never cutting a UTF-8 sequence, so
 // that last_error() can always decode the message.
@@ -25,6 +36,7 @@ void CopyMessage(const char* text, size_t n) {
   }
   std::memcpy(g_message, text, n);
   g_message[n] = '\0';
+  ++g_changes;
 }
 
 const char* TableText(int32_t code) {
@@ -48,10 +60,7 @@ const char* TableText(int32_t code) {
 
 }  // namespace
 
-void ResetError() {
-  g_code = kSuccess;
-  std::memcpy(g_message, "Success", sizeof("Success"));
-}
+void ResetError() { SetError(kSuccess, "Success"); }
 
 void SetError(int32_t code, const char* text) {
   g_code = code;
@@ -76,6 +85,24 @@ PyObject* ReportCode(int32_t code) {
 PyObject* ReportCodeFalse(int32_t code) {
   SetErrorFromCode(code);
   Py_RETURN_FALSE;
+}
+
+void SetNestedCallError() {
+  if (!g_kept.held) {
+    g_kept.held = true;
+    g_kept.code = g_code;
+    std::memcpy(g_kept.message, g_message, kMessageSize);
+  }
+  SetError(kIpcCallFailed, "IPC call failed, another call is in progress");
+  g_kept.changes = g_changes;
+}
+
+void EndOfOutermostCall() {
+  if (!g_kept.held) return;
+  g_kept.held = false;
+  if (g_changes != g_kept.changes) return;
+  g_code = g_kept.code;
+  std::memcpy(g_message, g_kept.message, kMessageSize);
 }
 
 int32_t LastErrorCode() { return g_code; }

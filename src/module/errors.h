@@ -37,6 +37,13 @@ PyObject* ReportCodeFalse(int32_t code);
 // Sets the code and its table text without making a return value.
 void SetErrorFromCode(int32_t code);
 
+// A module function called while another one runs (from a signal handler
+// that the waiting call ran) is refused with -10000 and a message of its
+// own. The last error the running call had is kept aside and comes back when
+// that call ends, unless it has set another one since.
+void SetNestedCallError();
+void EndOfOutermostCall();
+
 int32_t LastErrorCode();
 const char* LastErrorText();
 

@@ -36,14 +36,58 @@ PyObject* Finish(PyObject* result) {
   Py_RETURN_NONE;
 }
 
+// What a function returns when it is refused because another call runs:
+// the failure value of the function.
+enum class Failure { kNone, kFalse, kVersion };
+template <auto F>
+constexpr Failure kFailureOf = Failure::kNone;
+template <>
+constexpr Failure kFailureOf<api::initialize> = Failure::kFalse;
+template <>
+constexpr Failure kFailureOf<api::login> = Failure::kFalse;
+template <>
+constexpr Failure kFailureOf<api::shutdown> = Failure::kFalse;
+template <>
+constexpr Failure kFailureOf<api::symbol_select> = Failure::kFalse;
+template <>
+constexpr Failure kFailureOf<api::market_book_add> = Failure::kFalse;
+template <>
+constexpr Failure kFailureOf<api::market_book_release> = Failure::kFalse;
+template <>
+constexpr Failure kFailureOf<api::version> = Failure::kVersion;
+
+// A call runs (possibly waiting on the pipe) while this is set. A signal
+// handler that the waiting call runs may call the module again: that call is
+// refused at once, so that it neither reads the running call's reply nor
+// closes its pipe.
+bool g_running = false;
+
+template <Failure R>
+PyObject* Refuse() {
+  SetNestedCallError();
+  if (R == Failure::kFalse) Py_RETURN_FALSE;
+  if (R == Failure::kVersion) return Py_BuildValue("(iis)", 0, 0, "");
+  Py_RETURN_NONE;
+}
+
+template <Failure R, class Call>
+PyObject* Run(Call&& call) {
+  if (g_running) return Refuse<R>();
+  g_running = true;
+  PyObject* result = Finish(call());
+  g_running = false;
+  EndOfOutermostCall();
+  return result;
+}
+
 template <PyObject* (*F)(PyObject*, PyObject*)>
 PyObject* Guarded(PyObject* self, PyObject* args) {
-  return Finish(F(self, args));
+  return Run<kFailureOf<F>>([&] { return F(self, args); });
 }
 
 template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
 PyObject* GuardedKw(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return Finish(F(self, args, kwargs));
+  return Run<kFailureOf<F>>([&] { return F(self, args, kwargs); });
 }
 
 #define BRV_NOARGS(name, doc) {#name, Guarded<api::name>, METH_NOARGS, doc}
@@ -112,7 +156,8 @@ PyMethodDef kMethods[] = {
     BRV_VARARGS(market_book_release, "market_book_release(symbol)\n\nCloses Depth of Market for a selected symbol"),
     BRV_VARARGS(market_book_get,
                 "market_book_get(symbol)\n\nReturns Depth of Market structures of a specified symbol"),
-    BRV_NOARGS(last_error, "last_error()\n\nReturn last error code and description"),
+    // Not guarded: a handler may ask why its call was refused.
+    {"last_error", api::last_error, METH_NOARGS, "last_error()\n\nReturn last error code and description"},
     {nullptr, nullptr, 0, nullptr},
 };
 

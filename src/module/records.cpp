@@ -104,10 +104,6 @@ const RecordType kAsDictOrder[] = {kTradePosition, kTradeOrder, kTradeDeal, kOrd
                                    kSymbolInfo, kAccountInfo, kBookInfo};
 
 PyObject* AsDict(PyObject* self, PyObject*) {
-  if (self == nullptr) {
-    SetError(kInvalidParams, "Internal error");
-    Py_RETURN_NONE;
-  }
   const TypeDescription* type_info = nullptr;
   for (RecordType t : kAsDictOrder) {
     if (g_registered[t] && PyObject_TypeCheck(self, &g_type_objects[t])) {
@@ -206,8 +202,6 @@ void RegisterRecordTypes(PyObject* module) {
   }
 }
 
-PyTypeObject* RecordTypeObject(RecordType type) { return g_registered[type] ? &g_type_objects[type] : nullptr; }
-
 PyObject* NewRecord(RecordType type) {
   if (!g_registered[type]) return nullptr;
   PyObject* record = PyStructSequence_New(&g_type_objects[type]);
@@ -231,7 +225,6 @@ PyObject* DecodeRecord(const RecordLayout& layout, const uint8_t* record) {
 }
 
 PyObject* DecodeRecordTuple(const RecordLayout& layout, const uint8_t* records, uint32_t count) {
-  if (records == nullptr && count != 0) return nullptr;
   Ref tuple(PyTuple_New(Py_ssize_t(count)));
   if (!tuple) {
     PyErr_Clear();

@@ -27,7 +27,6 @@ enum RecordType : int {
 
 // Registers the types in the module; a type that cannot be created is left out.
 void RegisterRecordTypes(PyObject* module);
-PyTypeObject* RecordTypeObject(RecordType type);
 
 // How one field of a wire record becomes one item of a record.
 enum class Wire : uint8_t {

@@ -8,6 +8,7 @@
 #include "check.h"
 #include "paper/codes.h"
 #include "paper/engine.h"
+#include "paper/wire.h"
 
 using namespace brv::paper;
 
@@ -171,4 +172,33 @@ TEST(paper_engine_close_by_and_conversions) {
   CHECK(Near(engine.Conversion("EUR", "USD", t) * engine.Conversion("USD", "EUR", t), 1.0));
   CHECK(Near(engine.Conversion("EUR", "USD", t), (eurusd.bid + eurusd.ask) / 2));
   CHECK(engine.Conversion("GBP", "JPY", t) > 100);  // through USD
+}
+
+TEST(paper_record_writer_refuses_fields_past_its_end) {
+  RecordWriter w(8);
+  w.U64(0, ~uint64_t(0));
+  w.U32(6, 0);             // crosses the end
+  w.Text(4, 4, u"abcdef");  // four units from byte 4 end at byte 12
+  CHECK(!w.ok());
+  CHECK(w.bytes() == std::string(8, '\xff'));
+}
+
+TEST(paper_engine_sell_stop_loss_triggers_on_the_ask) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  int64_t opened = kStart + 1000, end = kStart + 24 * 3600 * 1000;
+  double ask = market.LastTick(Eur(), opened).ask;
+  double high = ask;
+  FirstTick(market, opened, end, [&](const Tick& t) { return (high = std::max(high, t.ask)), false; });
+  TradeRequest r = MarketOrder(kOrderSell, 0.1);
+  r.sl = RoundPrice((ask + high) / 2, 5);
+  CHECK(engine.Send(r, opened).retcode == kRetDone);
+  engine.Update(end);
+  Tick on_ask = FirstTick(market, opened, end, [&](const Tick& t) { return t.ask >= r.sl; });
+  Tick on_bid = FirstTick(market, opened, end, [&](const Tick& t) { return t.bid >= r.sl; });
+  CHECK(on_ask.time_msc != 0 && on_ask.time_msc != on_bid.time_msc);
+  const Account& a = engine.current();
+  CHECK(a.positions.empty() && a.deals.size() == 3);
+  if (a.deals.size() != 3) return;
+  CHECK(a.deals[2].reason == kReasonSl && a.deals[2].time_msc == on_ask.time_msc && a.deals[2].price == on_ask.ask);
 }

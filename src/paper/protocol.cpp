@@ -7,6 +7,7 @@
 #include "paper/records.h"
 #include "paper/wire.h"
 #include "platform/platform.h"
+#include "positions/group.h"
 
 namespace brv::paper {
 namespace {
@@ -36,53 +37,9 @@ uint64_t MixBits(uint64_t x) {
   return x ^ (x >> 33);
 }
 
-// Wildcard match with backtracking over "*".
-bool MatchPattern(const char16_t* p, const char16_t* pe, const char16_t* n, const char16_t* ne) {
-  const char16_t* star = nullptr;
-  const char16_t* retry = nullptr;
-  while (n != ne) {
-    if (p != pe && *p == u'*') {
-      star = ++p;
-      retry = n;
-    } else if (p != pe && *p == *n) {
-      ++p;
-      ++n;
-    } else if (star != nullptr) {
-      p = star;
-      n = ++retry;
-    } else {
-      return false;
-    }
-  }
-  while (p != pe && *p == u'*') ++p;
-  return p == pe;
-}
-
 bool InRange(int64_t t, int64_t from, int64_t to) { return t >= from && t <= to; }
 
 }  // namespace
-
-bool MatchGroup(const std::u16string& group, const std::u16string& name) {
-  bool selected = false;
-  size_t i = 0;
-  while (i <= group.size()) {
-    size_t comma = group.find(u',', i);
-    if (comma == std::u16string::npos) comma = group.size();
-    std::u16string item = group.substr(i, comma - i);
-    size_t b = item.find_first_not_of(u' ');
-    size_t e = item.find_last_not_of(u' ');
-    item = b == std::u16string::npos ? std::u16string() : item.substr(b, e - b + 1);
-    if (!item.empty()) {
-      bool exclude = item[0] == u'!';
-      const char16_t* p = item.data() + (exclude ? 1 : 0);
-      bool match = MatchPattern(p, item.data() + item.size(), name.data(), name.data() + name.size());
-      if (match && exclude) return false;
-      if (match) selected = true;
-    }
-    i = comma + 1;
-  }
-  return selected;
-}
 
 Terminal::Terminal(const Folders& folders, Settings* settings, Clock* clock, const Options& options)
     : folders_(folders),
@@ -324,7 +281,8 @@ std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
       std::string records;
       uint32_t count = 0;
       for (const auto& instrument : Catalogue()) {
-        if (command == 175 && !MatchGroup(group, SymbolName(instrument))) continue;
+        // The module's own group filter: both sides select alike.
+        if (command == 175 && !positions::MatchGroup(group.c_str(), SymbolName(instrument).c_str())) continue;
         records += SymbolInfo(instrument, now);
         ++count;
       }

@@ -51,8 +51,4 @@ class Terminal {
   uint32_t request_id_ = 0;
 };
 
-// Does the symbol name pass a group text: comma-separated patterns with "*"
-// wildcards; a pattern starting with "!" excludes.
-bool MatchGroup(const std::u16string& group, const std::u16string& name);
-
 }  // namespace brv::paper

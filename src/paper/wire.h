@@ -93,6 +93,7 @@ class RecordWriter {
   // A text field of `units` UTF-16 units: at most units - 1 characters and
   // the terminating NUL (the rest of the field stays zero).
   void Text(size_t off, size_t units, const std::u16string& s) {
+    if (!Fits(off, 2 * units)) return;
     size_t n = s.size() < units ? s.size() : units - 1;
     for (size_t i = 0; i < n; ++i) Put(off + 2 * i, s[i], 2);
   }
@@ -103,12 +104,21 @@ class RecordWriter {
   }
   const std::string& bytes() const { return bytes_; }
   size_t size() const { return bytes_.size(); }
+  // False once a field did not fit the record; such a field is not written.
+  bool ok() const { return ok_; }
 
  private:
+  bool Fits(size_t off, size_t n) {
+    if (off <= bytes_.size() && n <= bytes_.size() - off) return true;
+    ok_ = false;
+    return false;
+  }
   void Put(size_t off, uint64_t v, size_t n) {
+    if (!Fits(off, n)) return;
     for (size_t i = 0; i < n; ++i) bytes_[off + i] = char((v >> (8 * i)) & 0xFF);
   }
   std::string bytes_;
+  bool ok_ = true;
 };
 
 // Reply messages: length, echo, status, payload.

@@ -2,7 +2,7 @@
 // interface: the pipe transport to the terminal, file and folder queries for
 // terminal discovery, process start, sleeping, the SHA-256 digest and the
 // lower-case mapping. Everything above this header is portable; posix.cpp
-// implements it for Linux and macOS, windows.cpp for Windows.
+// implements it for Linux, windows.cpp for Windows.
 #pragma once
 
 #include <cstddef>
@@ -71,8 +71,9 @@ struct DirEntry {
 // file system keeps them in.
 bool ListDirectory(const std::u16string& folder, std::vector<DirEntry>* entries);
 bool PathExists(const std::u16string& path);
-// Last-write time of an existing path as an unsigned count of 100 ns since
-// 1601-01-01 UTC (only the order of two values matters).
+// Last-write time of an existing path as an unsigned number whose order is
+// the order of the times, at the platform's full precision (only the order
+// of two values matters).
 bool LastWriteTime(const std::u16string& path, uint64_t* time);
 // Reads up to `limit` bytes from the start of a file. False when the file
 // cannot be opened; `read_ok` tells whether the read itself succeeded.

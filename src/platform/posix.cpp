@@ -1,10 +1,13 @@
-// POSIX implementation of the platform interface: Unix stream sockets stand
+// Linux implementation of the platform interface (it uses pipe2,
+// SOCK_CLOEXEC, SO_PEERCRED and /proc, which other systems lack or name
+// otherwise): Unix stream sockets stand
 // in for the terminal's named pipe, realpath for final paths, the XDG folders
 // for the per-user data folders, /proc for the parent process and a detached
 // double fork for starting a terminal.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -15,9 +18,6 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-#ifdef __APPLE__
-#include <libproc.h>
-#endif
 
 #include <algorithm>
 #include <climits>
@@ -41,6 +41,33 @@ bool AbsoluteEnv(const char* name, std::string* value) {
 }
 
 std::string Utf8(const std::u16string& s) { return ToUtf8(s); }
+
+// connect, where a signal may interrupt the wait: POSIX goes on connecting in
+// the background then (a second connect would report EALREADY or EISCONN),
+// so the wait goes on with poll until the socket is writable, and SO_ERROR
+// tells the outcome. Linux drops an interrupted attempt on a Unix socket
+// instead: the socket is then not connected, and connect starts again.
+// 0, or the errno of the failure.
+int ConnectSocket(int fd, const sockaddr_un& addr) {
+  const sockaddr* to = reinterpret_cast<const sockaddr*>(&addr);
+  if (connect(fd, to, sizeof(addr)) == 0) return 0;
+  for (;;) {
+    if (errno != EINTR) return errno;
+    if (InterruptRequested()) return EINTR;
+    pollfd p{fd, POLLOUT, 0};
+    int ready = poll(&p, 1, -1);
+    if (ready < 0) continue;  // errno is EINTR, or a failure reported as it is
+    int err = 0;
+    socklen_t len = sizeof(err);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    if (err != 0) return err;
+    sockaddr_un peer{};
+    socklen_t peer_len = sizeof(peer);
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) == 0) return 0;
+    if (errno != ENOTCONN) return errno;
+    if (connect(fd, to, sizeof(addr)) == 0) return 0;
+  }
+}
 
 }  // namespace
 
@@ -107,25 +134,16 @@ bool OpenPipe(const std::u16string& name, Handle* handle, uint32_t* error) {
     *error = uint32_t(errno);
     return false;
   }
-  int rc;
-  do {
-    rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-  } while (rc != 0 && errno == EINTR && !InterruptRequested());
-  if (rc != 0) {
-    *error = uint32_t(errno);
+  int err = ConnectSocket(fd, addr);
+  if (err != 0) {
+    *error = uint32_t(err);
     close(fd);
     return false;
   }
   // Only a terminal of the same user may answer us.
-#ifdef SO_PEERCRED
   struct ucred cred{};
   socklen_t len = sizeof(cred);
   bool same_user = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == getuid();
-#else
-  uid_t peer_uid;
-  gid_t peer_gid;
-  bool same_user = getpeereid(fd, &peer_uid, &peer_gid) == 0 && peer_uid == getuid();
-#endif
   if (!same_user) {
     close(fd);
     *error = EACCES;
@@ -250,17 +268,13 @@ bool PathExists(const std::u16string& path) {
 bool LastWriteTime(const std::u16string& path, uint64_t* time) {
   struct stat st;
   if (stat(Utf8(path).c_str(), &st) != 0) return false;
-#ifdef __APPLE__
-  const timespec& t = st.st_mtimespec;
-#else
-  const timespec& t = st.st_mtim;
-#endif
-  // Counted like Windows file times: 100-nanosecond steps since
-  // 1601-01-01 UTC, so that times before 1970 still order correctly (earlier
-  // than 1601 counts as 0).
-  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-  int64_t seconds = int64_t(t.tv_sec) + kSecondsFrom1601To1970;
-  *time = seconds < 0 ? 0 : uint64_t(seconds) * 10000000u + uint64_t(t.tv_nsec) / 100u;
+  // Nanoseconds since 1970 with the sign bit flipped, so that the unsigned
+  // order is the order of the times at full precision, 1678 to 2262 (times
+  // outside that span count as its ends).
+  constexpr int64_t kLimit = INT64_MAX / 1000000000 - 1;
+  const int64_t seconds = std::max<int64_t>(-kLimit, std::min<int64_t>(kLimit, int64_t(st.st_mtim.tv_sec)));
+  const int64_t ns = seconds * 1000000000 + int64_t(st.st_mtim.tv_nsec);
+  *time = uint64_t(ns) ^ (uint64_t(1) << 63);
   return true;
 }
 
@@ -295,17 +309,11 @@ bool ReadFileHead(const std::u16string& path, size_t limit, std::string* bytes, 
 std::u16string ParentProcessPath() {
   pid_t parent = getppid();
   if (parent <= 0) return std::u16string();
-#ifdef __APPLE__
-  char exe[PROC_PIDPATHINFO_MAXSIZE];
-  if (proc_pidpath(parent, exe, sizeof(exe)) <= 0) return std::u16string();
-#else
   // The link names the file the process was started from; a deleted or
   // unreadable one gives no path.
   std::string link = "/proc/" + std::to_string(parent) + "/exe";
-  const char* exe = link.c_str();
-#endif
   char resolved[PATH_MAX];
-  if (realpath(exe, resolved) == nullptr) return std::u16string();
+  if (realpath(link.c_str(), resolved) == nullptr) return std::u16string();
   return FromUtf8(resolved);
 }
 

@@ -138,10 +138,6 @@ class VerdictMemo {
 
 int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*allocate)(size_t),
                       void (*release)(void*), uint8_t** records, uint32_t* count) {
-  if (records == nullptr || *records == nullptr || count == nullptr || allocate == nullptr ||
-      release == nullptr) {
-    return kFilterFailed;
-  }
   if (*count == 0) return kFilterDone;
   const size_t size = shape.size;
   uint8_t* kept = static_cast<uint8_t*>(allocate(size * *count));

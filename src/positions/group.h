@@ -37,8 +37,7 @@ constexpr size_t kSymbolUnits = 32;
 // Replaces *records (count records of `shape`, from `allocate`/`release`)
 // by a new array holding, in the order received, the records whose symbol
 // passes the group. The new array is allocated once, for the full count.
-// kFilterDone, or kFilterFailed when an argument is missing or the
-// allocation fails (the old array is then released and *count is 0).
+// kFilterDone, or kFilterFailed when the allocation fails (the old array is then released and *count is 0).
 int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*allocate)(size_t),
                       void (*release)(void*), uint8_t** records, uint32_t* count);
 

@@ -79,18 +79,6 @@ TEST(FilterAllocationFailureEmptiesTheList) {
   CHECK(records == nullptr && count == 0 && g_releases == 1);
 }
 
-TEST(FilterMissingArguments) {
-  ResetCounts();
-  uint8_t* records = nullptr;
-  uint32_t count = 3;
-  CHECK(FilterByGroup(u"*", kShape, CountingAllocate, CountingRelease, &records, &count) == kFilterFailed);
-  CHECK(FilterByGroup(u"*", kShape, CountingAllocate, CountingRelease, nullptr, &count) == kFilterFailed);
-  records = MakeRecords({"EURUSD"});
-  CHECK(FilterByGroup(u"*", kShape, CountingAllocate, CountingRelease, &records, nullptr) == kFilterFailed);
-  CHECK(g_allocations == 1 && g_releases == 0);
-  CountingRelease(records);
-}
-
 TEST(FilterReadsTheSymbolFieldOnly) {
   ResetCounts();
   // 32 units without a NUL, followed by other bytes of the record

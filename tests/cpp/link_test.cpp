@@ -4,8 +4,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <errno.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 #endif
@@ -20,6 +22,26 @@
 #include "platform/platform.h"
 
 using namespace brv;
+
+#ifndef _WIN32
+namespace {
+// How many of the next connects report EINTR after the kernel took them up:
+// what POSIX allows, where the connection then completes in the background
+// and a second connect reports EISCONN or EALREADY.
+int g_connects_interrupted = 0;
+}  // namespace
+
+// Stands in for the C library's connect in this test program.
+extern "C" int connect(int fd, const sockaddr* addr, socklen_t len) {
+  long rc = syscall(SYS_connect, fd, addr, len);
+  if (rc == 0 && g_connects_interrupted > 0) {
+    --g_connects_interrupted;
+    errno = EINTR;
+    return -1;
+  }
+  return int(rc);
+}
+#endif
 
 namespace {
 
@@ -127,6 +149,19 @@ TEST(writer_moves_a_request_larger_than_its_buffer_in_order) {
   expected.insert(expected.end(), tail.begin(), tail.end());
   CHECK(loop.Receive(expected.size()) == expected);
 }
+
+#ifndef _WIN32
+TEST(an_interrupted_connect_is_waited_for_not_repeated) {
+  g_connects_interrupted = 1;
+  Loopback loop;
+  g_connects_interrupted = 0;
+  CHECK(loop.client.IsOpen());
+  const uint8_t request[4] = {1, 2, 3, 4};
+  link::PipeWriter writer(loop.client);
+  CHECK(writer.Write(request, 4) && writer.Flush());
+  CHECK(loop.Receive(4) == std::vector<uint8_t>(request, request + 4));
+}
+#endif
 
 #ifdef _WIN32
 // The pipe's own error codes: a missing pipe is error 2; a read on a pipe
