@@ -104,9 +104,17 @@ class TimeLimitExceeded(Exception):
 def pytest_runtest_protocol(item, nextitem):
     """A hang fails the test in seconds: SIGALRM raises in the test (the
     module stops a wait on the pipe when a handler raises), and should even
-    that not end it, the process ends with every thread's traceback."""
+    that not end it, the process ends with every thread's traceback.
+    Windows has no SIGALRM: there a hang ends the process at once."""
     marker = item.get_closest_marker("time_limit")
     limit = (marker.args[0] if marker else TIME_LIMIT) * SCALE
+    if WINDOWS:
+        faulthandler.dump_traceback_later(limit, exit=True)
+        try:
+            yield
+        finally:
+            faulthandler.cancel_dump_traceback_later()
+        return
 
     def expired(signum, frame):
         raise TimeLimitExceeded("%s took more than %g s" % (item.nodeid, limit))

@@ -296,11 +296,18 @@ def answer(cmd):
     conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}.get(cmd, 0))))
 if os.name == "nt":
     import _winapi
-    class _Pipe:
+    class _Pipe:  # waits for its client at the first read, after the script took its input
         def __init__(self, name):
             self.h = _winapi.CreateNamedPipe(name, _winapi.PIPE_ACCESS_DUPLEX, 0, 1, 65536, 65536, 0, 0)
+            self.connected = False
         def recv(self, n):
             try:
+                if not self.connected:
+                    self.connected = True
+                    try:
+                        _winapi.ConnectNamedPipe(self.h)
+                    except OSError:
+                        pass  # the client came first
                 return _winapi.ReadFile(self.h, n)[0]
             except OSError:
                 return b""
@@ -308,10 +315,6 @@ if os.name == "nt":
             _winapi.WriteFile(self.h, data)
     conn = _Pipe(sys.argv[1])
     print("ready", flush=True)
-    try:
-        _winapi.ConnectNamedPipe(conn.h)
-    except OSError:
-        pass  # the client came first
 else:
     server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     server.bind(sys.argv[1])
@@ -336,7 +339,7 @@ def script_terminal(exe, script, *args, stdin=b"", listen_uid=None):
     try:
         proc.stdin.write(stdin)
         proc.stdin.close()
-        assert proc.stdout.readline() == b"ready\n"
+        assert proc.stdout.readline().rstrip() == b"ready"
         yield proc
     finally:
         proc.kill()
