@@ -6,7 +6,9 @@ read from the failure it ends with: a `terminal64.exe` that is a plain,
 non-executable file cannot be started, so `initialize()` fails at once with
 "Process create failed '<chosen path>'".  Launching is tested with a
 `terminal64.exe` that is an executable script serving the fake terminal on the
-socket named from its own path; it records how it was started.
+socket named from its own path; it records how it was started.  On Windows
+that executable is a copy of the interpreter, which winstart/sitecustomize.py
+turns into the same terminal.
 """
 
 import json
@@ -20,6 +22,7 @@ import time
 import pytest
 
 import borvane as brv
+from conftest import WINDOWS, posix_only, use_roaming
 from fake_terminal import FakeTerminal, socket_path
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
@@ -86,6 +89,9 @@ class DataRoot:
         if kind == "plain":
             exe.write_bytes(b"not a terminal\n")
             exe.chmod(0o644)
+        elif kind == "script" and WINDOWS:
+            shutil.copy(sys.executable, str(exe))
+            self.scripts.append(str(exe))
         elif kind == "script":
             exe.write_text(TERMINAL_SCRIPT.format(python=sys.executable, tests=TESTS))
             exe.chmod(0o755)
@@ -144,6 +150,17 @@ class DataRoot:
                     os.unlink(path)
 
 
+def windows_started_env(monkeypatch):
+    """What a copy of the interpreter needs to run as a started terminal:
+    its library and home, and winstart/ on its path."""
+    home = os.path.dirname(sys.executable)
+    monkeypatch.setenv("BRV_TEST_STARTED", "1")
+    monkeypatch.setenv("PYTHONHOME", home)
+    monkeypatch.setenv("PATH", home + os.pathsep + os.environ.get("PATH", ""))
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join(
+        [os.path.join(TESTS, "winstart")] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+
+
 def proc_stat(pid):
     """(state, ppid, session) of a process, or None when it is gone."""
     try:
@@ -156,6 +173,10 @@ def proc_stat(pid):
 
 def kill_detached(pid):
     """Kill a process that is not our child and wait until it has ended."""
+    if WINDOWS:
+        from borvane import _windows
+        _windows.wait_process(pid, 0, kill=True)
+        return
     try:
         os.kill(pid, signal.SIGKILL)
     except ProcessLookupError:
@@ -169,6 +190,8 @@ def kill_detached(pid):
 
 
 def zombie_children():
+    if WINDOWS:
+        return []  # no zombies there
     stats = {int(e): proc_stat(int(e)) for e in os.listdir("/proc") if e.isdigit()}
     return sorted(pid for pid, st in stats.items() if st and st[1] == os.getpid() and st[0] == "Z")
 
@@ -176,7 +199,9 @@ def zombie_children():
 @pytest.fixture
 def data(tmp_path, monkeypatch):
     root = DataRoot(tmp_path)
-    monkeypatch.setenv("XDG_DATA_HOME", str(root.home))
+    use_roaming(monkeypatch, root.home)
+    if WINDOWS:
+        windows_started_env(monkeypatch)
     yield root
     brv.shutdown()
     root.stop_started()
@@ -207,6 +232,7 @@ def test_nothing_to_find(data, layout):
     assert brv.last_error() == NOT_FOUND
 
 
+@posix_only("the XDG data folder rules; Windows asks the system for the roaming folder")
 @pytest.mark.parametrize("xdg", [None, "", "relative/share"])
 def test_data_root_under_home_without_a_usable_xdg_data_home(data, monkeypatch, tmp_path, xdg):
     home = tmp_path / "home"
@@ -220,6 +246,7 @@ def test_data_root_under_home_without_a_usable_xdg_data_home(data, monkeypatch, 
     assert chosen(data) == exe
 
 
+@posix_only("XDG_DATA_HOME and HOME; Windows asks the system for the roaming folder")
 @pytest.mark.parametrize("home", [None, ""])
 def test_no_data_folder_at_all_fails_without_a_message(data, monkeypatch, home):
     data.folder("a")
@@ -312,7 +339,7 @@ def test_origin_txt_of_fewer_than_8_bytes_names_nothing(data, monkeypatch, tmp_p
     touch(str(tmp_path / name / "terminal64.exe"))
     data.folder("a", install=name, origin=b"\xff\xfe" + name.encode("utf-16-le"))
     if found:
-        assert chosen(data) == name + "/terminal64.exe"
+        assert chosen(data) == os.path.join(name, "terminal64.exe")
     else:
         assert brv.initialize() is False
         assert brv.last_error() == NOT_FOUND
@@ -434,6 +461,11 @@ def test_initialize_finds_starts_and_connects(data):
     assert brv.version()[1] == 4410  # the pipe is the started terminal's
     rec = data.started(exe)
     assert rec["args"] == []
+    if WINDOWS:
+        # No standard handles, and started in our current folder.
+        assert rec["std"] == [2 ** 64 - 1] * 3, rec
+        assert rec["cwd"] == os.getcwd()
+        return
     # Detached: its own session, not our child, no standard streams, none of
     # our descriptors; started in our current folder.
     st = proc_stat(rec["pid"])

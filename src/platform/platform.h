@@ -1,8 +1,8 @@
 // The operating-system facilities the connector needs, behind one small
 // interface: the pipe transport to the terminal, file and folder queries for
 // terminal discovery, process start, sleeping, the SHA-256 digest and the
-// locale-independent lower-case mapping. Everything above this header is
-// portable; posix.cpp implements it for Linux, windows.cpp for Windows.
+// lower-case mapping. Everything above this header is portable; posix.cpp
+// implements it for Linux, windows.cpp for Windows.
 #pragma once
 
 #include <cstddef>
@@ -67,8 +67,8 @@ struct DirEntry {
   std::u16string name;
   bool directory;
 };
-// Lists a folder's entries: sorted by name on POSIX, where readdir's order
-// follows the file system's history; in the system's order on Windows.
+// Lists a folder's entries sorted by name (UTF-16 units), whatever order the
+// file system keeps them in.
 bool ListDirectory(const std::u16string& folder, std::vector<DirEntry>* entries);
 bool PathExists(const std::u16string& path);
 // Last-write time of an existing path as an unsigned number whose order is

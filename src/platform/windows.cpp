@@ -15,6 +15,7 @@
 #include <tlhelp32.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -184,8 +185,10 @@ bool RoamingDataFolder(std::u16string* folder) {
   return ok;
 }
 
-// Entries in the order the system lists them; the caller gives the folder
-// with its trailing separator, the pattern is that followed by "*".
+// The caller gives the folder with its trailing separator; the pattern is
+// that followed by "*". NTFS lists by name already, but FAT, network shares
+// and Wine over a Unix file system list in an order of their own: sorted,
+// the tie between equal candidates goes to the same folder everywhere.
 bool ListDirectory(const std::u16string& folder, std::vector<DirEntry>* entries) {
   std::u16string pattern = folder;
   if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
@@ -200,6 +203,8 @@ bool ListDirectory(const std::u16string& folder, std::vector<DirEntry>* entries)
     entries->push_back(DirEntry{name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
   } while (FindNextFileW(find, &found));
   FindClose(find);
+  std::sort(entries->begin(), entries->end(),
+            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   return true;
 }
 
