@@ -8,11 +8,14 @@ same system calls, so that Python finds what the terminal made.
 
 import ctypes
 from ctypes import wintypes
+from typing import Any, Optional
 
-_kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
-_user32 = ctypes.WinDLL("user32", use_last_error=True)
-_shell32 = ctypes.WinDLL("shell32", use_last_error=True)
-_ole32 = ctypes.WinDLL("ole32", use_last_error=True)
+# Looked up by name: type checkers on other systems know no WinDLL.
+_WinDLL: Any = getattr(ctypes, "WinDLL")
+_kernel32 = _WinDLL("kernel32", use_last_error=True)
+_user32 = _WinDLL("user32", use_last_error=True)
+_shell32 = _WinDLL("shell32", use_last_error=True)
+_ole32 = _WinDLL("ole32", use_last_error=True)
 
 _INVALID = wintypes.HANDLE(-1).value
 GENERIC_READ = 0x80000000
@@ -50,7 +53,7 @@ class _Guid(ctypes.Structure):
 _ROAMING = _Guid(0x3EB685DB, 0x65F9, 0x4CF6, (ctypes.c_ubyte * 8)(0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D))
 
 
-def final_path(path, capacity=260):
+def final_path(path: str, capacity: int = 260) -> str:
     """The system's final path of an existing file (``\\\\?\\C:\\...``), else `path`."""
     handle = _kernel32.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ_WRITE, None, OPEN_EXISTING, 0, None)
     if handle in (None, _INVALID):
@@ -63,32 +66,32 @@ def final_path(path, capacity=260):
         _kernel32.CloseHandle(handle)
 
 
-def lower(text):
+def lower(text: str) -> str:
     """``CharLowerBuffW``, unit by unit, as the terminal and the connector lower-case."""
     buffer = ctypes.create_unicode_buffer(text, len(text) + 1)
     _user32.CharLowerBuffW(buffer, len(text))
     return buffer.value
 
 
-def roaming_folder():
+def roaming_folder() -> str:
     """The current user's roaming application data folder."""
     value = ctypes.c_wchar_p()
     if _shell32.SHGetKnownFolderPath(ctypes.byref(_ROAMING), 0, None, ctypes.byref(value)) != 0:
         raise OSError("no roaming application data folder")
     try:
-        return value.value
+        return value.value or ""
     finally:
         _ole32.CoTaskMemFree(value)
 
 
-def everyday_path(path):
+def everyday_path(path: str) -> str:
     """`path` without the ``\\\\?\\`` of a final path on a drive letter."""
     if path.startswith("\\\\?\\") and path[5:6] == ":":
         return path[4:]
     return path
 
 
-def set_event(name):
+def set_event(name: str) -> bool:
     """Sets the named event; False when there is none."""
     handle = _kernel32.OpenEventW(EVENT_MODIFY_STATE, False, name)
     if not handle:
@@ -99,7 +102,7 @@ def set_event(name):
         _kernel32.CloseHandle(handle)
 
 
-def wait_process(pid, timeout, kill=False):
+def wait_process(pid: int, timeout: float, kill: bool = False) -> bool:
     """Waits up to `timeout` seconds for process `pid` to end (ending it when
     `kill` is set and it has not); True when it has ended."""
     handle = _kernel32.OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, False, pid)
@@ -116,7 +119,7 @@ def wait_process(pid, timeout, kill=False):
         _kernel32.CloseHandle(handle)
 
 
-def pipe_exchange(name, request, size):
+def pipe_exchange(name: str, request: bytes, size: int) -> Optional[bytes]:
     """Opens the pipe `name`, writes `request`, reads `size` bytes; None on failure."""
     try:
         with open(name, "r+b", buffering=0) as pipe:

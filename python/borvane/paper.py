@@ -320,7 +320,7 @@ def _ready(sock_path: str, timeout: float = 2.0) -> bool:
         if reply is None:
             return False
         length, echo, status, _state = struct.unpack("<IIiI", reply)
-        return length == 12 and echo == 109 and status >= 0
+        return bool(length == 12 and echo == 109 and status >= 0)
     try:
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
             s.settimeout(timeout)
@@ -420,7 +420,7 @@ def start(path: Optional[_Path] = None, portable: bool = False, args: Sequence[s
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
                                   start_new_session=True)
     with tempfile.TemporaryFile() as errors:
-        detach = dict(creationflags=subprocess.CREATE_NEW_PROCESS_GROUP) if _WINDOWS else \
+        detach = dict(creationflags=getattr(subprocess, "CREATE_NEW_PROCESS_GROUP")) if _WINDOWS else \
             dict(start_new_session=True)
         process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=errors, env=env, **detach)
