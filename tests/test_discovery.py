@@ -259,6 +259,7 @@ def test_no_data_folder_at_all_fails_without_a_message(data, monkeypatch, home):
     assert brv.last_error() == (-10003, "IPC initialize failed, ")
 
 
+@posix_only("terminals under Wine are looked for from Linux")
 @pytest.mark.parametrize("case", ["WINEPREFIX", "~/.wine", "native first", "unmapped drive"])
 def test_terminal_inside_a_wine_prefix(data, monkeypatch, tmp_path, case):
     # After the native data root, the data root inside the Wine prefix, whose
