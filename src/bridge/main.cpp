@@ -37,6 +37,7 @@ using brv::bridge::SendAll;
 
 constexpr DWORD kWaitForTerminalMs = 120000;
 constexpr DWORD kPollMs = 250;
+constexpr ULONGLONG kBusyWaitMs = 10000;
 constexpr DWORD kGoneChecks = 2;     // consecutive absences that mean the terminal has gone
 constexpr DWORD kRelayBytes = 1 << 20;
 
@@ -87,15 +88,19 @@ bool PipeExists() {
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
+// Opens an instance of the terminal's pipe for one client. While every
+// instance is taken (the terminal offers the next one a moment after a
+// client took the last), it waits, as the connector would, up to a bound.
 HANDLE OpenTerminalPipe() {
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  const ULONGLONG deadline = GetTickCount64() + kBusyWaitMs;
+  for (;;) {
     HANDLE pipe = CreateFileW(g_pipe_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) return pipe;
-    if (GetLastError() != ERROR_PIPE_BUSY) break;
-    WaitNamedPipeW(g_pipe_name.c_str(), 500);
+    if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() > deadline) return INVALID_HANDLE_VALUE;
+    // The wait may return at once when no instance listens yet.
+    if (!WaitNamedPipeW(g_pipe_name.c_str(), kPollMs)) Sleep(5);
   }
-  return INVALID_HANDLE_VALUE;
 }
 
 // One overlapped transfer on the pipe, with its own buffer. Wine hands pipe
