@@ -41,7 +41,8 @@ constexpr ULONGLONG kBusyWaitMs = 10000;
 constexpr DWORD kGoneChecks = 2;     // consecutive absences that mean the terminal has gone
 constexpr DWORD kRelayBytes = 1 << 20;
 
-std::wstring g_pipe_name;
+// Not std::wstring: winegcc's wchar_t has 16 bits, the C++ library's 32.
+std::u16string g_pipe_name;
 std::string g_socket_path;
 
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
@@ -54,7 +55,7 @@ int Fail(int code, const std::string& message) {
 // The pipe the terminal serves, named as the Windows connector names it: the
 // SHA-256 of the system's final path of the executable, lower-cased by the
 // system.
-bool TerminalPipeName(const std::string& unix_path, std::wstring* name) {
+bool TerminalPipeName(const std::string& unix_path, std::u16string* name) {
   WCHAR* dos = wine_get_dos_file_name(unix_path.c_str());
   if (dos == nullptr) return false;
   std::u16string final_path(reinterpret_cast<const char16_t*>(dos));
@@ -76,15 +77,14 @@ bool TerminalPipeName(const std::string& unix_path, std::wstring* name) {
   }
   uint8_t digest[32];
   if (!brv::platform::Sha256(bytes.data(), bytes.size(), digest)) return false;
-  std::u16string pipe = brv::link::MakePipeName(digest);
-  name->assign(pipe.begin(), pipe.end());
+  *name = brv::link::MakePipeName(digest);
   return true;
 }
 
 // Whether the terminal serves its pipe, without taking an instance: the wait
 // fails with "file not found" only when no instance exists at all.
 bool PipeExists() {
-  if (WaitNamedPipeW(g_pipe_name.c_str(), 1)) return true;
+  if (WaitNamedPipeW(W(g_pipe_name), 1)) return true;
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
@@ -94,12 +94,12 @@ bool PipeExists() {
 HANDLE OpenTerminalPipe() {
   const ULONGLONG deadline = GetTickCount64() + kBusyWaitMs;
   for (;;) {
-    HANDLE pipe = CreateFileW(g_pipe_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE pipe = CreateFileW(W(g_pipe_name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) return pipe;
     if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() > deadline) return INVALID_HANDLE_VALUE;
     // The wait may return at once when no instance listens yet.
-    if (!WaitNamedPipeW(g_pipe_name.c_str(), kPollMs)) Sleep(5);
+    if (!WaitNamedPipeW(W(g_pipe_name), kPollMs)) Sleep(5);
   }
 }
 
