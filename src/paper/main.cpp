@@ -1,17 +1,29 @@
 // The paper terminal: a terminal program of our own that serves the
 // connector's protocol over the socket named from its own executable path,
-// with a simulated market and a trading engine behind it.
+// with a simulated market and a trading engine behind it. On Windows it
+// serves the named pipe of that name instead (pipe_server.cpp).
 //
 // Usage: see kUsage below.
-// Exit status: 0 after SIGTERM or SIGINT, 2 when it cannot start, 3 when
-// another instance already serves its socket.
+// Exit status: 0 after SIGTERM or SIGINT (on Windows: Ctrl-C, Ctrl-Break,
+// or its stop event set), 2 when it cannot start, 3 when another instance
+// already serves its socket or pipe.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -21,9 +33,13 @@
 #include "paper/clock.h"
 #include "paper/data_folder.h"
 #include "paper/protocol.h"
-#include "paper/server.h"
 #include "paper/store.h"
 #include "platform/platform.h"
+#ifdef _WIN32
+#include "paper/pipe_server.h"
+#else
+#include "paper/server.h"
+#endif
 
 namespace {
 
@@ -52,6 +68,14 @@ const char kUsage[] =
     "line wins. Exit status: 0 stopped by SIGTERM or SIGINT, 2 cannot start,\n"
     "3 another instance serves the socket.\n";
 
+#ifdef _WIN32
+HANDLE g_stop_event = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  SetEvent(g_stop_event);
+  return TRUE;
+}
+#else
 int g_stop_pipe[2] = {-1, -1};
 
 void OnStop(int) {
@@ -61,6 +85,7 @@ void OnStop(int) {
   (void)ignored;
   errno = saved;
 }
+#endif
 
 int Fail(int code, const std::string& message) {
   std::fprintf(stderr, "terminal64: %s\n", message.c_str());
@@ -78,11 +103,13 @@ bool Option(const std::string& arg, const char* name, std::string* value) {
 
 int main(int argc, char** argv) {
   using namespace brv;
+#ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
   // Everything the terminal creates (data folder, database, log, socket) is
   // the user's alone.
   umask(0077);
+#endif
 
   bool portable = false;
   paper::Options cli;
@@ -119,6 +146,27 @@ int main(int argc, char** argv) {
     }
   }
 
+#ifdef _WIN32
+  // Named from its own final path, lower-cased, as the connector names it.
+  std::u16string module(32768, u'\0');
+  DWORD module_units = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(&module[0]), DWORD(module.size()));
+  if (module_units == 0 || module_units >= module.size()) return Fail(2, "cannot resolve the executable's path");
+  module.resize(module_units);
+  std::string exe = platform::ToUtf8(platform::FinalPath(module, 260));
+  uint8_t digest[32];
+  if (!link::HashPath(platform::FromUtf8(exe), digest)) return Fail(2, "hash calculation failed");
+  const std::u16string pipe_name = link::MakePipeName(digest);
+  // One instance per executable; its stop event lets tools end it cleanly.
+  const std::u16string id = pipe_name.substr(pipe_name.find_last_of(u'\\') + 1);
+  HANDLE instance = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>((u"Local\\" + id).c_str()));
+  if (instance == nullptr) return Fail(2, "cannot create the instance lock");
+  if (GetLastError() == ERROR_ALREADY_EXISTS && !list) {
+    return Fail(3, reset ? "the terminal is running: stop it before a reset" : "another paper terminal serves its pipe");
+  }
+  g_stop_event = CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>((u"Local\\" + id + u".Stop").c_str()));
+  if (g_stop_event == nullptr) return Fail(2, "cannot create the stop event");
+  std::string error;
+#else
   char resolved[PATH_MAX];
   if (realpath("/proc/self/exe", resolved) == nullptr) return Fail(2, "cannot resolve the executable's path");
   std::string exe = resolved;
@@ -130,20 +178,21 @@ int main(int argc, char** argv) {
   if (socket_path.empty()) return Fail(2, "no usable socket folder");
 
   std::string error;
+  int lock_fd = -1;
+  if (!list) {  // listing the accounts reads the database beside a running terminal
+    int claimed = paper::ClaimSocket(socket_path, &lock_fd, &error);
+    if (claimed != 0) return Fail(claimed, reset ? "the terminal is running: stop it before a reset" : error);
+  }
+#endif
+
   paper::Folders folders;
+  if (!paper::PrepareFolders(exe, portable, &folders, &error)) return Fail(2, error);
   if (list) {
-    if (!paper::PrepareFolders(exe, portable, &folders, &error)) return Fail(2, error);
     int status = paper::ListAccounts(folders.store_file, &error);
     if (status != 0) return Fail(status, error);
     std::fputs(error.c_str(), stdout);
     return 0;
   }
-
-  int lock_fd = -1;
-  int claimed = paper::ClaimSocket(socket_path, &lock_fd, &error);
-  if (claimed != 0) return Fail(claimed, reset ? "the terminal is running: stop it before a reset" : error);
-
-  if (!paper::PrepareFolders(exe, portable, &folders, &error)) return Fail(2, error);
 
   // Settings come from config/terminal.ini; the command line overrides them.
   paper::Options options;
@@ -168,6 +217,14 @@ int main(int argc, char** argv) {
   paper::Clock clock(options.speed, options.start_time * 1000);
   paper::Terminal terminal(folders, &settings, &clock, options);
   if (!terminal.OpenStore(&error)) return Fail(2, error);
+#ifdef _WIN32
+  paper::PipeServer server(terminal, g_stop_event);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  int listening = server.Listen(pipe_name, &error);
+  if (listening != 0) return Fail(listening, error);
+  const std::string endpoint = platform::ToUtf8(pipe_name);
+  const unsigned long pid_number = GetCurrentProcessId();
+#else
   paper::Server server(terminal);
   if (pipe2(g_stop_pipe, O_CLOEXEC) != 0) return Fail(2, "pipe failed");
   struct sigaction sa;
@@ -178,17 +235,28 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
 
   if (!server.Listen(socket_path, &error)) return Fail(2, error);
-  FILE* pid = fopen(folders.pid_file.c_str(), "w");
+  const std::string& endpoint = socket_path;
+  const unsigned long pid_number = static_cast<unsigned long>(getpid());
+#endif
+  FILE* pid = paper::OpenFile(folders.pid_file, "w");
   if (pid != nullptr) {
-    std::fprintf(pid, "%d\n", int(getpid()));
+    std::fprintf(pid, "%lu\n", pid_number);
     fclose(pid);
   }
-  paper::AppendLog(folders.log_file, "started, serving " + socket_path);
+  paper::AppendLog(folders.log_file, "started, serving " + endpoint);
 
+#ifdef _WIN32
+  server.Run();
+#else
   server.Run(g_stop_pipe[0]);
+#endif
 
-  unlink(folders.pid_file.c_str());
+  paper::RemoveFile(folders.pid_file);
   paper::AppendLog(folders.log_file, "stopped");
+#ifdef _WIN32
+  CloseHandle(instance);
+#else
   close(lock_fd);
+#endif
   return 0;
 }

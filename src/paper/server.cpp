@@ -9,12 +9,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <system_error>
 
-#include "paper/codes.h"
 #include "paper/limits.h"
+#include "paper/serve.h"
 
 namespace brv::paper {
 namespace {
@@ -217,30 +216,9 @@ void Server::Reap(bool all) {
 }
 
 void Server::Serve(int fd, std::shared_ptr<std::atomic<bool>> done) {
-  Session session;
-  std::vector<uint8_t> message;
-  for (;;) {
-    uint8_t head[4];
-    if (!ReadAll(fd, head, 4)) break;
-    uint32_t length = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24;
-    // A length that cannot hold a command, or that no request of the
-    // protocol comes near, leaves the stream unframeable: drop the client.
-    if (length < 4 || length > kMaxRequest) break;
-    // The buffer grows with what arrives, not with what the length promises.
-    message.clear();
-    size_t got = 0;
-    while (got < length) {
-      size_t piece = std::min<size_t>(length - got, kReadPiece);
-      message.resize(got + piece);
-      if (!ReadAll(fd, message.data() + got, piece)) break;
-      got += piece;
-    }
-    if (got < length) break;
-    bool sent = terminal_.Handle(session, message.data(), length,
-                                 [fd](const std::string& piece) { return WriteAll(fd, piece); });
-    if (!sent) break;
-    if (message.capacity() > kReadPiece) std::vector<uint8_t>().swap(message);
-  }
+  ServeClient(
+      terminal_, [fd](void* data, size_t n) { return ReadAll(fd, data, n); },
+      [fd](const std::string& reply) { return WriteAll(fd, reply); });
   shutdown(fd, SHUT_RDWR);
   done->store(true);
 }
