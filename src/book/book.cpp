@@ -1,8 +1,10 @@
 // market_book_add, market_book_release, market_book_get. The module keeps no
 // subscription state: the terminal alone knows which books it delivers.
 #include "book/operations.h"
+#include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
+#include "module/records.h"
 
 namespace brv::api {
 namespace {

@@ -4,6 +4,7 @@
 #include "history/layouts.h"
 #include "history/operations.h"
 #include "history/results.h"
+#include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
 
@@ -11,6 +12,7 @@ namespace brv::api {
 
 using history::ArrayResult;
 using history::InvalidArguments;
+using history::kArrayAllocator;
 
 PyObject* copy_rates_from(PyObject*, PyObject* args) {
   ResetError();
@@ -23,7 +25,7 @@ PyObject* copy_rates_from(PyObject*, PyObject* args) {
     return InvalidArguments();
   }
   link::Block records;
-  int32_t result = history::CopyRatesFrom(symbol, timeframe, from, count, &records);
+  int32_t result = history::CopyRatesFrom(symbol, timeframe, from, count, &records, kArrayAllocator);
   return ArrayResult(result, BarLayout(), records);
 }
 
@@ -37,7 +39,7 @@ PyObject* copy_rates_from_pos(PyObject*, PyObject* args) {
     return InvalidArguments();
   }
   link::Block records;
-  int32_t result = history::CopyRatesFromPos(symbol, timeframe, start_pos, count, &records);
+  int32_t result = history::CopyRatesFromPos(symbol, timeframe, start_pos, count, &records, kArrayAllocator);
   return ArrayResult(result, BarLayout(), records);
 }
 
@@ -52,7 +54,7 @@ PyObject* copy_rates_range(PyObject*, PyObject* args) {
     return InvalidArguments();
   }
   link::Block records;
-  int32_t result = history::CopyRatesRange(symbol, timeframe, from, to, &records);
+  int32_t result = history::CopyRatesRange(symbol, timeframe, from, to, &records, kArrayAllocator);
   return ArrayResult(result, BarLayout(), records);
 }
 

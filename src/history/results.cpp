@@ -5,6 +5,8 @@
 
 namespace brv::history {
 
+const link::Allocator kArrayAllocator = {AllocateArrayData, FreeArrayData};
+
 PyObject* InvalidArguments() {
   PyErr_Clear();
   SetError(kInvalidParams, "Invalid arguments");

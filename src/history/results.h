@@ -17,4 +17,8 @@ PyObject* InvalidArguments();
 // keeps (and later frees) the buffer and the call reports -3 "No memory".
 PyObject* ArrayResult(int32_t result, PyObject* layout, link::Block& records);
 
+// numpy's data allocator: the records are read straight into the memory
+// that the array then owns, without a copy.
+extern const link::Allocator kArrayAllocator;
+
 }  // namespace brv::history

@@ -3,6 +3,7 @@
 #include "history/layouts.h"
 #include "history/operations.h"
 #include "history/results.h"
+#include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
 
@@ -10,6 +11,7 @@ namespace brv::api {
 
 using history::ArrayResult;
 using history::InvalidArguments;
+using history::kArrayAllocator;
 
 namespace {
 
@@ -28,7 +30,7 @@ PyObject* copy_ticks_from(PyObject*, PyObject* args) {
     return InvalidArguments();
   }
   link::Block records;
-  int32_t result = history::CopyTicksFrom(symbol, Milliseconds(from), count, flags, &records);
+  int32_t result = history::CopyTicksFrom(symbol, Milliseconds(from), count, flags, &records, kArrayAllocator);
   return ArrayResult(result, TickLayout(), records);
 }
 
@@ -43,7 +45,7 @@ PyObject* copy_ticks_range(PyObject*, PyObject* args) {
     return InvalidArguments();
   }
   link::Block records;
-  int32_t result = history::CopyTicksRange(symbol, Milliseconds(from), Milliseconds(to), flags, &records);
+  int32_t result = history::CopyTicksRange(symbol, Milliseconds(from), Milliseconds(to), flags, &records, kArrayAllocator);
   return ArrayResult(result, TickLayout(), records);
 }
 

@@ -1,6 +1,8 @@
 #include "market/results.h"
 
+#include "module/convert.h"
 #include "module/errors.h"
+#include "module/records.h"
 
 namespace brv::market {
 bool OneSymbolArgument(PyObject* args, ShortText* symbol) {

@@ -2,6 +2,7 @@
 // symbols_get and symbol_select.
 #include "market/operations.h"
 #include "market/results.h"
+#include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
 

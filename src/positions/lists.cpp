@@ -1,6 +1,8 @@
 #include "positions/lists.h"
 
+#include "module/convert.h"
 #include "module/errors.h"
+#include "module/records.h"
 
 namespace brv::positions {
 namespace {
