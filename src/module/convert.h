@@ -35,6 +35,10 @@ bool TruthValue(PyObject* object, bool* value);
 // 1970-01-01 UTC in the signed 32-bit range.
 bool ConvertTime(PyObject* object, int32_t* seconds);
 
+// Exactly one positional argument, a str of at most 29 units; otherwise
+// -2 "Invalid arguments" and false.
+bool SymbolArgument(PyObject* args, ShortText* symbol);
+
 // Looks up a keyword in an optional keyword dictionary (borrowed, may be null).
 inline PyObject* Keyword(PyObject* kwargs, const char* name) {
   if (kwargs == nullptr) return nullptr;

@@ -19,10 +19,12 @@ void RegisterRecordTypes(PyObject* module);
 PyObject* DecodeRecord(const RecordLayout& layout, const uint8_t* record);
 // A new tuple of `count` records laid back to back, or null.
 PyObject* DecodeRecordTuple(const RecordLayout& layout, const uint8_t* records, uint32_t count);
-// The same, but a failure gives None with -1 "Terminal: Call failed", as
-// every function reports a result it cannot build.
-PyObject* DecodeRecordOrFail(const RecordLayout& layout, const uint8_t* record);
-PyObject* DecodeRecordTupleOrFail(const RecordLayout& layout, const uint8_t* records, uint32_t count);
+// A function's result from a client operation's: a negative result code is
+// reported (None); otherwise the record, or the tuple of `count` records in
+// the order received, or None with -1 "Terminal: Call failed" when it cannot
+// be built.
+PyObject* RecordResult(int32_t result, const RecordLayout& layout, const uint8_t* record);
+PyObject* RecordTupleResult(int32_t result, const RecordLayout& layout, const uint8_t* records, uint32_t count);
 // A new, empty instance of a record type, or null.
 PyObject* NewRecord(RecordType type);
 
