@@ -61,13 +61,35 @@ bool Terminal::OpenStore(std::string* error) {
   return true;
 }
 
+// The requests this terminal answers, and who answers each; any other
+// command gets "unsupported".
+const Terminal::Route Terminal::kRoutes[] = {
+    {1, &Terminal::Version},         {4, &Terminal::Handshake},      {5, &Terminal::Authorize},
+    {109, &Terminal::Readiness},     {104, &Terminal::TickList},     {105, &Terminal::TickList},
+    {106, &Terminal::Rates},         {107, &Terminal::Rates},        {108, &Terminal::Rates},
+    {120, &Terminal::Lists},         {121, &Terminal::Lists},        {122, &Terminal::Lists},
+    {123, &Terminal::Lists},         {130, &Terminal::Lists},        {131, &Terminal::Lists},
+    {132, &Terminal::Lists},         {133, &Terminal::Lists},        {140, &Terminal::Lists},
+    {141, &Terminal::Lists},         {142, &Terminal::Lists},        {143, &Terminal::Lists},
+    {150, &Terminal::Lists},         {151, &Terminal::Lists},        {152, &Terminal::Lists},
+    {153, &Terminal::Lists},         {160, &Terminal::Trading},      {161, &Terminal::Trading},
+    {162, &Terminal::Trading},       {163, &Terminal::Trading},      {170, &Terminal::SymbolList},
+    {171, &Terminal::SymbolList},    {172, &Terminal::SymbolList},   {173, &Terminal::SymbolList},
+    {174, &Terminal::SymbolList},    {175, &Terminal::SymbolList},   {180, &Terminal::TerminalInfo},
+    {190, &Terminal::AccountInfo},   {191, &Terminal::Book},         {192, &Terminal::Book},
+    {193, &Terminal::Book},
+};
+
 std::string Terminal::Handle(Session& session, const uint8_t* message, size_t size) {
   if (size < 4) return std::string();
   uint32_t command = uint32_t(message[0]) | uint32_t(message[1]) << 8 | uint32_t(message[2]) << 16 |
                      uint32_t(message[3]) << 24;
   BodyReader body(message + 4, size - 4);
   try {
-    return Dispatch(session, command, body);
+    for (const Route& route : kRoutes) {
+      if (route.command == command) return (this->*route.handler)(session, command, body);
+    }
+    return Status(command, kStatusUnsupported);
   } catch (const std::bad_alloc&) {
     return Status(command, -3);
   } catch (const std::exception&) {
@@ -111,82 +133,65 @@ bool StreamList(const Sink& send, uint32_t command, uint64_t count, size_t recor
 
 }  // namespace
 
-std::string Terminal::Dispatch(Session& session, uint32_t command, BodyReader& body) {
-  switch (command) {
-    case 1: {  // version
-      body.U32();
-      if (!body.Complete()) break;
-      std::u16string text = kVersionText;
-      std::string payload = ValuePayload(kVersion) + ValuePayload(kBuild) + ValuePayload(uint32_t(text.size()));
-      for (char16_t u : text) {
-        payload += char(u & 0xFF);
-        payload += char(u >> 8);
-      }
-      return Reply(command, kStatusOk, payload);
-    }
-    case 4: {  // handshake
-      uint32_t mode = body.U32();
-      body.Text(kMaxName);
-      if (!body.Complete()) break;
-      if (mode != 3) return Status(command, kStatusIncompatible);
-      return Value(command, kBuild);
-    }
-    case 5: {  // authorisation
-      body.U32();
-      uint64_t login = body.U64();
-      std::u16string password = body.Text(kMaxName);
-      std::u16string server = body.Text(kMaxName);
-      if (!body.Complete()) break;
-      std::lock_guard<std::mutex> lock(mu_);
-      bool ok = engine_.Authorize(login, password, server);
-      session.auth_failed = !ok;
-      AppendLog(folders_.log_file, ok ? "authorized " + std::to_string(engine_.current().config->login)
-                                      : "authorization failed for " + std::to_string(login));
-      return Status(command, ok ? kStatusOk : kStatusAuthFailed);
-    }
-    case 109:  // readiness
-      if (!body.Complete()) break;
-      return Value(command, session.auth_failed ? kAuthFailedState : kReadyState);
-    case 104:
-    case 105:
-      return TickList(session, command, body);
-    case 106:
-    case 107:
-    case 108:
-      return Rates(session, command, body);
-    case 120: case 121: case 122: case 123:
-    case 130: case 131: case 132: case 133:
-    case 140: case 141: case 142: case 143:
-    case 150: case 151: case 152: case 153:
-      return Lists(command, body);
-    case 160: case 161: case 162: case 163:
-      return Trading(command, body);
-    case 170: case 171: case 172: case 173: case 174: case 175:
-      return SymbolList(command, body);
-    case 180: {  // terminal_info
-      if (!body.Complete()) break;
-      TerminalState st;
-      st.trade_allowed = settings_->AutoTrading();
-      st.path = platform::FromUtf8(folders_.install);
-      st.data_path = platform::FromUtf8(folders_.data);
-      st.commondata_path = platform::FromUtf8(folders_.common);
-      return Reply(command, kStatusOk, TerminalRecord(st));
-    }
-    case 190: {  // account_info
-      if (!body.Complete()) break;
-      bool expert = settings_->AutoTrading();
-      int64_t now = clock_->NowMs();
-      std::lock_guard<std::mutex> lock(mu_);
-      engine_.Update(now);
-      const Account& a = engine_.current();
-      return Reply(command, kStatusOk, AccountRecord(a, engine_.ComputeFigures(a, now), expert));
-    }
-    case 191: case 192: case 193:
-      return Book(session, command, body);
-    default:
-      return Status(command, kStatusUnsupported);
+// ---- session -------------------------------------------------------------
+
+std::string Terminal::Version(Session&, uint32_t command, BodyReader& body) {
+  body.U32();
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  std::u16string text = kVersionText;
+  std::string payload = ValuePayload(kVersion) + ValuePayload(kBuild) + ValuePayload(uint32_t(text.size()));
+  for (char16_t u : text) {
+    payload += char(u & 0xFF);
+    payload += char(u >> 8);
   }
-  return Status(command, kStatusInvalidParams);
+  return Reply(command, kStatusOk, payload);
+}
+
+std::string Terminal::Handshake(Session&, uint32_t command, BodyReader& body) {
+  uint32_t mode = body.U32();
+  body.Text(kMaxName);
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  if (mode != 3) return Status(command, kStatusIncompatible);
+  return Value(command, kBuild);
+}
+
+std::string Terminal::Authorize(Session& session, uint32_t command, BodyReader& body) {
+  body.U32();
+  uint64_t login = body.U64();
+  std::u16string password = body.Text(kMaxName);
+  std::u16string server = body.Text(kMaxName);
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  std::lock_guard<std::mutex> lock(mu_);
+  bool ok = engine_.Authorize(login, password, server);
+  session.auth_failed = !ok;
+  AppendLog(folders_.log_file, ok ? "authorized " + std::to_string(engine_.current().config->login)
+                                  : "authorization failed for " + std::to_string(login));
+  return Status(command, ok ? kStatusOk : kStatusAuthFailed);
+}
+
+std::string Terminal::Readiness(Session& session, uint32_t command, BodyReader& body) {
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  return Value(command, session.auth_failed ? kAuthFailedState : kReadyState);
+}
+
+std::string Terminal::TerminalInfo(Session&, uint32_t command, BodyReader& body) {
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  TerminalState st;
+  st.trade_allowed = settings_->AutoTrading();
+  st.path = platform::FromUtf8(folders_.install);
+  st.data_path = platform::FromUtf8(folders_.data);
+  st.commondata_path = platform::FromUtf8(folders_.common);
+  return Reply(command, kStatusOk, TerminalRecord(st));
+}
+
+std::string Terminal::AccountInfo(Session&, uint32_t command, BodyReader& body) {
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  bool expert = settings_->AutoTrading();
+  int64_t now = clock_->NowMs();
+  std::lock_guard<std::mutex> lock(mu_);
+  engine_.Update(now);
+  const Account& a = engine_.current();
+  return Reply(command, kStatusOk, AccountRecord(a, engine_.ComputeFigures(a, now), expert));
 }
 
 // ---- bars and ticks ------------------------------------------------------
@@ -347,7 +352,7 @@ std::string Terminal::SymbolInfo(const SymbolSpec& instrument, int64_t now_ms) {
   return SymbolRecord(instrument, st);
 }
 
-std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
+std::string Terminal::SymbolList(Session&, uint32_t command, BodyReader& body) {
   int64_t now = clock_->NowMs();
   switch (command) {
     case 170:
@@ -441,7 +446,7 @@ std::string Terminal::Book(Session& session, uint32_t command, BodyReader& body)
 
 // ---- trading -------------------------------------------------------------
 
-std::string Terminal::Trading(uint32_t command, BodyReader& body) {
+std::string Terminal::Trading(Session&, uint32_t command, BodyReader& body) {
   if (command == 160 || command == 161) {
     TradeRequest r;
     r.action = body.U32();
@@ -495,7 +500,7 @@ std::string Terminal::Trading(uint32_t command, BodyReader& body) {
 
 // ---- positions, orders and history ----------------------------------------
 
-std::string Terminal::Lists(uint32_t command, BodyReader& body) {
+std::string Terminal::Lists(Session&, uint32_t command, BodyReader& body) {
   uint32_t family = command / 10 * 10;
   uint32_t kind = command % 10;  // 0 total, 1 all or range, 2 symbol or position, 3 ticket
   std::u16string symbol;

@@ -48,14 +48,28 @@ class Terminal {
   void Log(const std::string& line) { AppendLog(folders_.log_file, line); }
 
  private:
-  std::string Dispatch(Session& session, uint32_t command, BodyReader& body);
+  // Every request handler reads its body, then answers; a body that does
+  // not parse gets a bare "invalid parameters" status.
+  using Handler = std::string (Terminal::*)(Session& session, uint32_t command, BodyReader& body);
+  struct Route {
+    uint32_t command;
+    Handler handler;
+  };
+  static const Route kRoutes[];
+
+  std::string Version(Session& session, uint32_t command, BodyReader& body);
+  std::string Handshake(Session& session, uint32_t command, BodyReader& body);
+  std::string Authorize(Session& session, uint32_t command, BodyReader& body);
+  std::string Readiness(Session& session, uint32_t command, BodyReader& body);
+  std::string TerminalInfo(Session& session, uint32_t command, BodyReader& body);
+  std::string AccountInfo(Session& session, uint32_t command, BodyReader& body);
   std::string Rates(Session& session, uint32_t command, BodyReader& body);
   std::string TickList(Session& session, uint32_t command, BodyReader& body);
-  std::string SymbolInfo(const SymbolSpec& instrument, int64_t now_ms);
-  std::string SymbolList(uint32_t command, BodyReader& body);
+  std::string SymbolList(Session& session, uint32_t command, BodyReader& body);
   std::string Book(Session& session, uint32_t command, BodyReader& body);
-  std::string Trading(uint32_t command, BodyReader& body);
-  std::string Lists(uint32_t command, BodyReader& body);
+  std::string Trading(Session& session, uint32_t command, BodyReader& body);
+  std::string Lists(Session& session, uint32_t command, BodyReader& body);
+  std::string SymbolInfo(const SymbolSpec& instrument, int64_t now_ms);
 
   Folders folders_;
   Settings* settings_;
