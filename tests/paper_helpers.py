@@ -7,6 +7,7 @@ import shutil
 import socket
 import struct
 import tempfile
+import time
 
 import pytest
 
@@ -19,8 +20,24 @@ from records import frame_request
 class _Pipe:
     """A client end of a named pipe with the socket calls RawClient uses."""
 
-    def __init__(self, name):
-        self.file = open(name, "r+b", buffering=0)
+    def __init__(self, name, timeout=30.0):
+        # Every instance may be taken for a moment (the server makes the next
+        # one once a client has come): wait for one, as the module does.
+        import _winapi
+
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                self.file = open(name, "r+b", buffering=0)
+                return
+            except OSError:  # the C library reports a busy pipe as EINVAL
+                if time.monotonic() > deadline:
+                    raise
+            try:
+                _winapi.WaitNamedPipe(name, 100)
+            except OSError as exc:
+                if exc.winerror != 121:  # not a time-out: no such pipe
+                    raise
 
     def sendall(self, data):
         self.file.write(data)

@@ -43,6 +43,7 @@ def _rss_bytes():
 
         k32 = ctypes.WinDLL("kernel32")
         k32.GetCurrentProcess.restype = wintypes.HANDLE
+        k32.K32GetProcessMemoryInfo.argtypes = [wintypes.HANDLE, ctypes.c_void_p, wintypes.DWORD]
         c = Counters(cb=ctypes.sizeof(Counters))
         assert k32.K32GetProcessMemoryInfo(k32.GetCurrentProcess(), ctypes.byref(c), c.cb)
         return c.ws
