@@ -167,7 +167,7 @@ win-build: $(WIN)/python/.ready | win-tools venv
 test-windows: win-build $(WIN)/prefix/.ready
 	$(WINE_RUN) $(WIN_BUILD)/unit_tests.exe < /dev/null 2>&1 | tr -d '\r' | tee $(WIN)/unit.log
 	grep -qE '^[0-9]+ passed, 0 failed$$' $(WIN)/unit.log
-	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) -u -X faulthandler -m pytest -q -p no:cacheprovider -rs $(or $(ARGS),tests) \
+	PYTHONPATH='$(WIN_PKG)' TIME_LIMIT_SCALE=3 $(WINE_RUN) $(WIN_PY) -u -X faulthandler -m pytest -q -p no:cacheprovider -rs $(or $(ARGS),tests) \
 		< /dev/null 2>&1 | stdbuf -oL tr -d '\r' | tee $(WIN)/pytest.log
 	tail -n 1 $(WIN)/pytest.log | grep -E '^=* *[0-9]+ passed' | grep -qvE 'failed|error'
 

@@ -26,7 +26,8 @@ import borvane as brv
 import client_ops
 
 SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
-CALLS = int(os.environ.get("SOAK_CALLS", "20000" if SANITIZED else "200000"))
+# Under the sanitizers and on Windows (Wine's pipes are slower) a tenth.
+CALLS = int(os.environ.get("SOAK_CALLS", "20000" if SANITIZED or os.name == "nt" else "200000"))
 
 RECORD_TYPES = ["AccountInfo", "BookInfo", "OrderCheckResult", "OrderSendResult", "SymbolInfo",
                 "TerminalInfo", "Tick", "TradeDeal", "TradeOrder", "TradePosition", "TradeRequest"]
