@@ -8,23 +8,11 @@ each one.  The test process steers it over a control channel (a socket pair
 with pickled messages); every control call waits for the child's answer, so
 a setting is in force before the next module call.
 
-Default answers, enough for `initialize` to succeed:
-
-    4    handshake      value reply with the build number (4410)
-    5    authorisation  status 0
-    109  readiness      value reply with the next readiness state (2)
-    1    version        status 1, version payload (5, 4410, "5.00 build 4410")
-    any other command   the default reply (status -7, bare header)
-
-Scripting, in order of precedence for each request:
-
-    fake.queue(raw)           one-shot replies and actions, first in first out;
-    fake.queue_reply(...)     each entry may be limited to one command (cmd=)
-    fake.drop_next()          and is used by the next request it applies to
-    fake.hang_next()
-    fake.on(cmd, ...)         a persistent reply for one command
-    the defaults above        (fake.set_build, fake.set_version, fake.readiness)
-
+Without scripting it answers the handshake (build 4410), authorisation
+(status 0), readiness (state 2) and version (5, 4410, "5.00 build 4410"), and
+every other command with status -7 on a bare header.  One-shot entries
+(queue, queue_reply, drop_next, hang_next) come first, then persistent
+replies (on), then those defaults.
 Records and payloads are built with the helpers of `records`.
 """
 

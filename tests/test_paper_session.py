@@ -1,6 +1,6 @@
 """End to end through borvane: connecting to the paper terminal (started by
-the module, then found by discovery), authorisation and readiness, and
-several clients at once."""
+the module, then found by discovery), authorisation and
+readiness."""
 
 import os
 import shutil

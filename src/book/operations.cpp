@@ -1,6 +1,6 @@
 #include "book/operations.h"
 
-#include "module/errors.h"
+#include "link/result.h"
 
 namespace brv::book {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "link/call.h"
-#include "module/convert.h"
-#include "module/records.h"
+#include "link/records.h"
+#include "link/text_field.h"
 
 namespace brv::book {
 

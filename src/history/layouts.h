@@ -6,12 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "history/operations.h"
 #include "module/python.h"
 
 namespace brv {
-
-constexpr uint32_t kBarRecordSize = 60;
-constexpr uint32_t kTickRecordSize = 60;
 
 // Built once at import; a layout that cannot be built stays absent.
 void BuildLayouts();

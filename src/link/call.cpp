@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "module/errors.h"
+#include "link/result.h"
 #include "platform/platform.h"
 
 namespace brv::link {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "module/errors.h"
+#include "link/result.h"
 
 namespace brv::market {
 

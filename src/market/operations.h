@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "link/call.h"
+#include "link/text_field.h"
 #include "market/records.h"
-#include "module/convert.h"
 
 namespace brv::market {
 

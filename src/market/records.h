@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "module/records.h"
+#include "link/records.h"
 
 namespace brv::market {
 

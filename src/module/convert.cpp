@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "module/errors.h"
+
 namespace brv {
 namespace {
 
@@ -171,6 +173,12 @@ PyObject* WireTextToPython(const uint8_t* bytes, size_t capacity) {
   int byteorder = -1;
   return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(bytes), Py_ssize_t(n * 2), "surrogatepass",
                                &byteorder);
+}
+
+bool SymbolArgument(PyObject* args, ShortText* symbol) {
+  if (PyTuple_GET_SIZE(args) == 1 && ConvertText(PyTuple_GET_ITEM(args, 0), symbol)) return true;
+  SetError(kInvalidParams, "Invalid arguments");
+  return false;
 }
 
 }  // namespace brv

@@ -7,30 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "link/text_field.h"
 #include "module/python.h"
 
 namespace brv {
-
-// A fixed field of F UTF-16 units holding at most F - 3 units of text,
-// NUL-terminated, the rest zero.
-template <size_t F>
-struct TextField {
-  static constexpr size_t kUnits = F;
-  char16_t units[F] = {};
-
-  // Units up to the first NUL: what goes on the wire.
-  size_t Length() const {
-    size_t n = 0;
-    while (n < F && units[n] != 0) ++n;
-    return n;
-  }
-  bool Empty() const { return units[0] == 0; }
-};
-
-using ShortText = TextField<32>;    // symbols, trade request symbol and comment
-using NameText = TextField<256>;    // server, password
-using PathText = TextField<260>;    // terminal path
-using GroupText = TextField<2000>;  // group filters
 
 // Copies a str (or subclass) of at most `capacity - 3` UTF-16 units into
 // `units` (capacity units, zero-filled first).
@@ -54,6 +34,10 @@ bool TruthValue(PyObject* object, bool* value);
 // A time argument (int, float or datetime.datetime) as whole seconds since
 // 1970-01-01 UTC in the signed 32-bit range.
 bool ConvertTime(PyObject* object, int32_t* seconds);
+
+// Exactly one positional argument, a str of at most 29 units; otherwise
+// -2 "Invalid arguments" and false.
+bool SymbolArgument(PyObject* args, ShortText* symbol);
 
 // Looks up a keyword in an optional keyword dictionary (borrowed, may be null).
 inline PyObject* Keyword(PyObject* kwargs, const char* name) {

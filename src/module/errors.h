@@ -1,31 +1,15 @@
-// The process-global last error and the result codes. Module functions never
-// raise for failures of their own: they set the last error and return a
-// neutral value; last_error() reports it.
+// The process-global last error. Module functions never raise for failures
+// of their own: they set the last error and return a neutral value;
+// last_error() reports it.
 #pragma once
 
 #include <cstdint>
 
+#include "link/result.h"
 #include "module/python.h"
 
 namespace brv {
 
-enum ResultCode : int32_t {
-  kSuccess = 1,
-  kCallFailed = -1,
-  kInvalidParams = -2,
-  kOutOfMemory = -3,
-  kNotFound = -4,
-  kIncompatibleVersions = -5,
-  kAuthorizationFailed = -6,
-  kUnsupported = -7,
-  kAutoTradingDisabled = -8,
-  kIpcCallFailed = -10000,
-  kIpcSendFailed = -10001,
-  kIpcRecvFailed = -10002,
-  kIpcInitializeFailed = -10003,
-  kNoIpcConnection = -10004,
-  kIpcTimeout = -10005,
-};
 
 // Code 1, "Success". Every module function except last_error starts with it.
 void ResetError();

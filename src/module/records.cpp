@@ -238,12 +238,14 @@ PyObject* DecodeRecordTuple(const RecordLayout& layout, const uint8_t* records, 
   return tuple.release();
 }
 
-PyObject* DecodeRecordOrFail(const RecordLayout& layout, const uint8_t* record) {
+PyObject* RecordResult(int32_t code, const RecordLayout& layout, const uint8_t* record) {
+  if (code < 0) return ReportCode(code);
   PyObject* result = DecodeRecord(layout, record);
   return result != nullptr ? result : ReportCode(kCallFailed);
 }
 
-PyObject* DecodeRecordTupleOrFail(const RecordLayout& layout, const uint8_t* records, uint32_t count) {
+PyObject* RecordTupleResult(int32_t code, const RecordLayout& layout, const uint8_t* records, uint32_t count) {
+  if (code < 0) return ReportCode(code);
   PyObject* result = DecodeRecordTuple(layout, records, count);
   return result != nullptr ? result : ReportCode(kCallFailed);
 }

@@ -1,90 +1,31 @@
 // The 11 record types (struct sequences with an _asdict method) and the
-// table-driven decoding of a packed little-endian wire record into one.
+// table-driven decoding of a packed little-endian wire record into one
+// (the tables themselves are in link/records.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "link/records.h"
 #include "module/python.h"
 
 namespace brv {
 
-// In registration order.
-enum RecordType : int {
-  kTradePosition,
-  kTradeOrder,
-  kTradeDeal,
-  kTradeRequest,
-  kOrderSendResult,
-  kOrderCheckResult,
-  kTick,
-  kTerminalInfo,
-  kSymbolInfo,
-  kAccountInfo,
-  kBookInfo,
-  kRecordTypeCount,
-};
-
 // Registers the types in the module; a type that cannot be created is left out.
 void RegisterRecordTypes(PyObject* module);
-
-// How one field of a wire record becomes one item of a record.
-enum class Wire : uint8_t {
-  Flag,  // one byte, True when not 0
-  U32,
-  I32,
-  U64,
-  I64,
-  F64,
-  Text,  // `units` UTF-16 units, read up to the first NUL
-};
-
-struct WireField {
-  uint16_t offset;
-  Wire type;
-  uint16_t units;  // text fields only
-  uint8_t index;   // position in the record type
-};
-
-// A wire record: its size and where each item of its record type comes from.
-struct RecordLayout {
-  RecordType type;
-  uint32_t size;
-  const WireField* fields;
-  uint8_t field_count;
-};
-
-// Field table shorthands, so a table reads like the record description.
-constexpr WireField Flag(uint16_t offset, uint8_t index) { return {offset, Wire::Flag, 0, index}; }
-constexpr WireField U32(uint16_t offset, uint8_t index) { return {offset, Wire::U32, 0, index}; }
-constexpr WireField I32(uint16_t offset, uint8_t index) { return {offset, Wire::I32, 0, index}; }
-constexpr WireField U64(uint16_t offset, uint8_t index) { return {offset, Wire::U64, 0, index}; }
-constexpr WireField I64(uint16_t offset, uint8_t index) { return {offset, Wire::I64, 0, index}; }
-constexpr WireField F64(uint16_t offset, uint8_t index) { return {offset, Wire::F64, 0, index}; }
-constexpr WireField Text(uint16_t offset, uint16_t units, uint8_t index) {
-  return {offset, Wire::Text, units, index};
-}
-
-template <size_t N>
-constexpr RecordLayout MakeLayout(RecordType type, uint32_t size, const WireField (&fields)[N]) {
-  return RecordLayout{type, size, fields, uint8_t(N)};
-}
 
 // A new record of the layout's type from one wire record, or null (with no
 // exception pending) when it cannot be created.
 PyObject* DecodeRecord(const RecordLayout& layout, const uint8_t* record);
 // A new tuple of `count` records laid back to back, or null.
 PyObject* DecodeRecordTuple(const RecordLayout& layout, const uint8_t* records, uint32_t count);
-// The same, but a failure gives None with -1 "Terminal: Call failed", as
-// every function reports a result it cannot build.
-PyObject* DecodeRecordOrFail(const RecordLayout& layout, const uint8_t* record);
-PyObject* DecodeRecordTupleOrFail(const RecordLayout& layout, const uint8_t* records, uint32_t count);
+// A function's result from a client operation's: a negative result code is
+// reported (None); otherwise the record, or the tuple of `count` records in
+// the order received, or None with -1 "Terminal: Call failed" when it cannot
+// be built.
+PyObject* RecordResult(int32_t result, const RecordLayout& layout, const uint8_t* record);
+PyObject* RecordTupleResult(int32_t result, const RecordLayout& layout, const uint8_t* records, uint32_t count);
 // A new, empty instance of a record type, or null.
 PyObject* NewRecord(RecordType type);
-
-// Little-endian loads from unaligned wire bytes.
-uint32_t LoadU32(const uint8_t* p);
-uint64_t LoadU64(const uint8_t* p);
-double LoadF64(const uint8_t* p);
 
 }  // namespace brv

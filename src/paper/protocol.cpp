@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "paper/codes.h"
+#include "paper/limits.h"
 #include "paper/records.h"
+#include "paper/sessions.h"
 #include "paper/wire.h"
 #include "platform/platform.h"
 #include "positions/group.h"
@@ -50,13 +52,44 @@ Terminal::Terminal(const Folders& folders, Settings* settings, Clock* clock, con
   for (const auto& instrument : Catalogue()) selected_.push_back(instrument.selected);
 }
 
+bool Terminal::OpenStore(std::string* error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::string log_file = folders_.log_file;
+  auto log = [log_file](const std::string& line) { AppendLog(log_file, line); };
+  if (!AttachStore(&store_, &engine_, folders_.store_file, log, error)) return false;
+  engine_.Update(clock_->NowMs());  // what happened while the terminal was away
+  return true;
+}
+
+// The requests this terminal answers, and who answers each; any other
+// command gets "unsupported".
+const Terminal::Route Terminal::kRoutes[] = {
+    {1, &Terminal::Version},         {4, &Terminal::Handshake},      {5, &Terminal::Authorize},
+    {109, &Terminal::Readiness},     {104, &Terminal::TickList},     {105, &Terminal::TickList},
+    {106, &Terminal::Rates},         {107, &Terminal::Rates},        {108, &Terminal::Rates},
+    {120, &Terminal::Lists},         {121, &Terminal::Lists},        {122, &Terminal::Lists},
+    {123, &Terminal::Lists},         {130, &Terminal::Lists},        {131, &Terminal::Lists},
+    {132, &Terminal::Lists},         {133, &Terminal::Lists},        {140, &Terminal::Lists},
+    {141, &Terminal::Lists},         {142, &Terminal::Lists},        {143, &Terminal::Lists},
+    {150, &Terminal::Lists},         {151, &Terminal::Lists},        {152, &Terminal::Lists},
+    {153, &Terminal::Lists},         {160, &Terminal::Trading},      {161, &Terminal::Trading},
+    {162, &Terminal::Trading},       {163, &Terminal::Trading},      {170, &Terminal::SymbolList},
+    {171, &Terminal::SymbolList},    {172, &Terminal::SymbolList},   {173, &Terminal::SymbolList},
+    {174, &Terminal::SymbolList},    {175, &Terminal::SymbolList},   {180, &Terminal::TerminalInfo},
+    {190, &Terminal::AccountInfo},   {191, &Terminal::Book},         {192, &Terminal::Book},
+    {193, &Terminal::Book},
+};
+
 std::string Terminal::Handle(Session& session, const uint8_t* message, size_t size) {
   if (size < 4) return std::string();
   uint32_t command = uint32_t(message[0]) | uint32_t(message[1]) << 8 | uint32_t(message[2]) << 16 |
                      uint32_t(message[3]) << 24;
   BodyReader body(message + 4, size - 4);
   try {
-    return Dispatch(session, command, body);
+    for (const Route& route : kRoutes) {
+      if (route.command == command) return (this->*route.handler)(session, command, body);
+    }
+    return Status(command, kStatusUnsupported);
   } catch (const std::bad_alloc&) {
     return Status(command, -3);
   } catch (const std::exception&) {
@@ -64,87 +97,106 @@ std::string Terminal::Handle(Session& session, const uint8_t* message, size_t si
   }
 }
 
-std::string Terminal::Dispatch(Session& session, uint32_t command, BodyReader& body) {
-  switch (command) {
-    case 1: {  // version
-      body.U32();
-      if (!body.Complete()) break;
-      std::u16string text = kVersionText;
-      std::string payload = ValuePayload(kVersion) + ValuePayload(kBuild) + ValuePayload(uint32_t(text.size()));
-      for (char16_t u : text) {
-        payload += char(u & 0xFF);
-        payload += char(u >> 8);
-      }
-      return Reply(command, kStatusOk, payload);
-    }
-    case 4: {  // handshake
-      uint32_t mode = body.U32();
-      body.Text(kMaxName);
-      if (!body.Complete()) break;
-      if (mode != 3) return Status(command, kStatusIncompatible);
-      return Value(command, kBuild);
-    }
-    case 5: {  // authorisation
-      body.U32();
-      uint64_t login = body.U64();
-      std::u16string password = body.Text(kMaxName);
-      std::u16string server = body.Text(kMaxName);
-      if (!body.Complete()) break;
-      std::lock_guard<std::mutex> lock(mu_);
-      bool ok = engine_.Authorize(login, password, server);
-      session.auth_failed = !ok;
-      AppendLog(folders_.log_file, ok ? "authorized " + std::to_string(engine_.current().config->login)
-                                      : "authorization failed for " + std::to_string(login));
-      return Status(command, ok ? kStatusOk : kStatusAuthFailed);
-    }
-    case 109:  // readiness
-      if (!body.Complete()) break;
-      return Value(command, session.auth_failed ? kAuthFailedState : kReadyState);
-    case 104:
-    case 105:
-      return TickList(command, body);
-    case 106:
-    case 107:
-    case 108:
-      return Rates(command, body);
-    case 120: case 121: case 122: case 123:
-    case 130: case 131: case 132: case 133:
-    case 140: case 141: case 142: case 143:
-    case 150: case 151: case 152: case 153:
-      return Lists(command, body);
-    case 160: case 161: case 162: case 163:
-      return Trading(command, body);
-    case 170: case 171: case 172: case 173: case 174: case 175:
-      return SymbolList(command, body);
-    case 180: {  // terminal_info
-      if (!body.Complete()) break;
-      TerminalState st;
-      st.trade_allowed = settings_->AutoTrading();
-      st.path = platform::FromUtf8(folders_.install);
-      st.data_path = platform::FromUtf8(folders_.data);
-      st.commondata_path = platform::FromUtf8(folders_.common);
-      return Reply(command, kStatusOk, TerminalRecord(st));
-    }
-    case 190: {  // account_info
-      if (!body.Complete()) break;
-      bool expert = settings_->AutoTrading();
-      int64_t now = clock_->NowMs();
-      std::lock_guard<std::mutex> lock(mu_);
-      engine_.Update(now);
-      const Account& a = engine_.current();
-      return Reply(command, kStatusOk, AccountRecord(a, engine_.ComputeFigures(a, now), expert));
-    }
-    case 191: case 192: case 193:
-      return Book(session, command, body);
-    default:
-      return Status(command, kStatusUnsupported);
+bool Terminal::Handle(Session& session, const uint8_t* message, size_t size, const Sink& send) {
+  session.sink = &send;
+  session.streamed = false;
+  session.stream_ok = true;
+  std::string reply = Handle(session, message, size);
+  session.sink = nullptr;
+  if (session.streamed) return session.stream_ok;
+  return !reply.empty() && send(reply);
+}
+
+namespace {
+
+// Sends a list reply of `count` records in pieces: `produce` appends the next
+// records to its argument and returns false when there are none left. The
+// count is announced first, so a producer that makes a different number of
+// records ends the connection rather than the framing.
+bool StreamList(const Sink& send, uint32_t command, uint64_t count, size_t record_size,
+                const std::function<bool(std::string*)>& produce) {
+  std::string piece;
+  AppendU32(&piece, uint32_t(12 + count * record_size));
+  AppendU32(&piece, command);
+  AppendU32(&piece, uint32_t(kStatusOk));
+  AppendU32(&piece, uint32_t(count));
+  uint64_t bytes = 0;
+  bool more = true;
+  while (more) {
+    more = produce(&piece);
+    bytes += piece.size();
+    if (!piece.empty() && !send(piece)) return false;
+    piece.clear();
   }
-  return Status(command, kStatusInvalidParams);
+  return bytes == 16 + count * record_size;
+}
+
+}  // namespace
+
+// ---- session -------------------------------------------------------------
+
+std::string Terminal::Version(Session&, uint32_t command, BodyReader& body) {
+  body.U32();
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  std::u16string text = kVersionText;
+  std::string payload = ValuePayload(kVersion) + ValuePayload(kBuild) + ValuePayload(uint32_t(text.size()));
+  for (char16_t u : text) {
+    payload += char(u & 0xFF);
+    payload += char(u >> 8);
+  }
+  return Reply(command, kStatusOk, payload);
+}
+
+std::string Terminal::Handshake(Session&, uint32_t command, BodyReader& body) {
+  uint32_t mode = body.U32();
+  body.Text(kMaxName);
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  if (mode != 3) return Status(command, kStatusIncompatible);
+  return Value(command, kBuild);
+}
+
+std::string Terminal::Authorize(Session& session, uint32_t command, BodyReader& body) {
+  body.U32();
+  uint64_t login = body.U64();
+  std::u16string password = body.Text(kMaxName);
+  std::u16string server = body.Text(kMaxName);
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  std::lock_guard<std::mutex> lock(mu_);
+  bool ok = engine_.Authorize(login, password, server);
+  session.auth_failed = !ok;
+  AppendLog(folders_.log_file, ok ? "authorized " + std::to_string(engine_.current().config->login)
+                                  : "authorization failed for " + std::to_string(login));
+  return Status(command, ok ? kStatusOk : kStatusAuthFailed);
+}
+
+std::string Terminal::Readiness(Session& session, uint32_t command, BodyReader& body) {
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  return Value(command, session.auth_failed ? kAuthFailedState : kReadyState);
+}
+
+std::string Terminal::TerminalInfo(Session&, uint32_t command, BodyReader& body) {
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  TerminalState st;
+  st.trade_allowed = settings_->AutoTrading();
+  st.path = platform::FromUtf8(folders_.install);
+  st.data_path = platform::FromUtf8(folders_.data);
+  st.commondata_path = platform::FromUtf8(folders_.common);
+  return Reply(command, kStatusOk, TerminalRecord(st));
+}
+
+std::string Terminal::AccountInfo(Session&, uint32_t command, BodyReader& body) {
+  if (!body.Complete()) return Status(command, kStatusInvalidParams);
+  bool expert = settings_->AutoTrading();
+  int64_t now = clock_->NowMs();
+  std::lock_guard<std::mutex> lock(mu_);
+  engine_.Update(now);
+  const Account& a = engine_.current();
+  return Reply(command, kStatusOk, AccountRecord(a, engine_.ComputeFigures(a, now), expert));
 }
 
 // ---- bars and ticks ------------------------------------------------------
 
-std::string Terminal::Rates(uint32_t command, BodyReader& body) {
+std::string Terminal::Rates(Session& session, uint32_t command, BodyReader& body) {
   std::u16string name = body.Text(kMaxName);
   int32_t timeframe = body.I32();
   int64_t a = 0, b = 0;
@@ -168,12 +220,15 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
   int64_t now_s = FloorDiv(now_ms, 1000);
   int64_t oldest = BarIndex(timeframe, kHistoryStart);
   int64_t first, last;
+  // Counts and positions go over the bars that exist: those of a closed
+  // market (weekends) are skipped.
+  const int64_t span = std::min<int64_t>(count, kMaxBars);
   if (command == 106) {  // the `count` bars up to the one holding date_from
-    last = BarIndex(timeframe, std::min(a, now_s));
-    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+    last = LastOpenBar(*instrument, timeframe, BarIndex(timeframe, std::min(a, now_s)));
+    first = span == 0 ? last + 1 : OpenBarsBack(*instrument, timeframe, last, span - 1);
   } else if (command == 108) {  // position 0 is the current bar
-    last = BarIndex(timeframe, now_s) - a;
-    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+    last = OpenBarsBack(*instrument, timeframe, LastOpenBar(*instrument, timeframe, BarIndex(timeframe, now_s)), a);
+    first = span == 0 ? last + 1 : OpenBarsBack(*instrument, timeframe, last, span - 1);
   } else {  // bars opening in [date_from, date_to]
     first = BarIndex(timeframe, a);
     if (BarStart(timeframe, first) < a) ++first;
@@ -182,6 +237,28 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
     last = std::min(last, first + int64_t(kMaxBars) - 1);
   }
   first = std::max(first, oldest);
+  const int64_t piece_bars = int64_t(kReplyPiece / kRateRecordSize);
+  if (session.sink != nullptr && last - first + 1 > piece_bars) {
+    // Counted first (every bar of an open market up to now holds ticks; the
+    // last one is made to know), then made and sent a piece at a time.
+    std::vector<Bar> bars;
+    market_.Bars(*instrument, timeframe, last, last, now_ms, &bars);
+    uint64_t count = bars.size();
+    for (int64_t i = first; i < last && BarStart(timeframe, i) * 1000 <= now_ms; ++i) {
+      count += BarOpen(*instrument, timeframe, i);
+    }
+    int64_t next = first;
+    session.streamed = true;
+    session.stream_ok = StreamList(*session.sink, command, count, kRateRecordSize, [&](std::string* out) {
+      bars.clear();
+      int64_t end = std::min(last, next + piece_bars - 1);
+      market_.Bars(*instrument, timeframe, next, end, now_ms, &bars);
+      for (const Bar& bar : bars) AppendBar(out, bar);
+      next = end + 1;
+      return next <= last;
+    });
+    return std::string();
+  }
   std::vector<Bar> bars;
   if (first <= last) market_.Bars(*instrument, timeframe, first, last, now_ms, &bars);
   std::string records;
@@ -190,7 +267,7 @@ std::string Terminal::Rates(uint32_t command, BodyReader& body) {
   return List(command, uint32_t(bars.size()), records);
 }
 
-std::string Terminal::TickList(uint32_t command, BodyReader& body) {
+std::string Terminal::TickList(Session& session, uint32_t command, BodyReader& body) {
   std::u16string name = body.Text(kMaxName);
   int64_t from = body.I64();
   int64_t to = INT64_MAX;
@@ -208,7 +285,46 @@ std::string Terminal::TickList(uint32_t command, BodyReader& body) {
   if (instrument == nullptr) return Status(command, kStatusNotFound);
   std::vector<Tick> ticks;
   size_t limit = std::min<size_t>(size_t(count), kMaxTicks);
-  if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, clock_->NowMs(), &ticks);
+  const int64_t now_ms = clock_->NowMs();
+  const size_t piece_ticks = kReplyPiece / kTickRecordSize;
+  if (session.sink != nullptr && limit > piece_ticks) {
+    // Two walks over the same ticks, a piece at a time: the first counts
+    // them, the second sends them (tick times are distinct, so each piece
+    // goes on after the last tick of the one before).
+    auto walk = [&](const std::function<bool(const std::vector<Tick>&)>& each) {
+      int64_t at = from;
+      size_t done = 0;
+      while (done < limit) {
+        ticks.clear();
+        market_.Ticks(*instrument, at, to, selection, std::min(piece_ticks, limit - done), now_ms, &ticks);
+        if (ticks.empty()) return;
+        done += ticks.size();
+        at = ticks.back().time_msc + 1;
+        if (!each(ticks)) return;
+      }
+    };
+    uint64_t total = 0;
+    walk([&](const std::vector<Tick>& part) { return (total += part.size()), true; });
+    session.streamed = true;
+    bool ok = true;
+    std::string head;
+    AppendU32(&head, uint32_t(12 + total * kTickRecordSize));
+    AppendU32(&head, command);
+    AppendU32(&head, uint32_t(kStatusOk));
+    AppendU32(&head, uint32_t(total));
+    uint64_t sent = 0;
+    ok = (*session.sink)(head);
+    walk([&](const std::vector<Tick>& part) {
+      std::string records;
+      records.reserve(part.size() * kTickRecordSize);
+      for (const Tick& t : part) AppendTick(&records, t);
+      sent += part.size();
+      return ok = ok && (*session.sink)(records);
+    });
+    session.stream_ok = ok && sent == total;
+    return std::string();
+  }
+  if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, now_ms, &ticks);
   std::string records;
   records.reserve(ticks.size() * kTickRecordSize);
   for (const Tick& t : ticks) AppendTick(&records, t);
@@ -236,7 +352,7 @@ std::string Terminal::SymbolInfo(const SymbolSpec& instrument, int64_t now_ms) {
   return SymbolRecord(instrument, st);
 }
 
-std::string Terminal::SymbolList(uint32_t command, BodyReader& body) {
+std::string Terminal::SymbolList(Session&, uint32_t command, BodyReader& body) {
   int64_t now = clock_->NowMs();
   switch (command) {
     case 170:
@@ -330,7 +446,7 @@ std::string Terminal::Book(Session& session, uint32_t command, BodyReader& body)
 
 // ---- trading -------------------------------------------------------------
 
-std::string Terminal::Trading(uint32_t command, BodyReader& body) {
+std::string Terminal::Trading(Session&, uint32_t command, BodyReader& body) {
   if (command == 160 || command == 161) {
     TradeRequest r;
     r.action = body.U32();
@@ -384,7 +500,7 @@ std::string Terminal::Trading(uint32_t command, BodyReader& body) {
 
 // ---- positions, orders and history ----------------------------------------
 
-std::string Terminal::Lists(uint32_t command, BodyReader& body) {
+std::string Terminal::Lists(Session&, uint32_t command, BodyReader& body) {
   uint32_t family = command / 10 * 10;
   uint32_t kind = command % 10;  // 0 total, 1 all or range, 2 symbol or position, 3 ticket
   std::u16string symbol;

@@ -2,7 +2,7 @@
 // where each holds its symbol for the group filter.
 #pragma once
 
-#include "module/records.h"
+#include "link/records.h"
 #include "positions/group.h"
 
 namespace brv::positions {

@@ -1,6 +1,6 @@
 #include "positions/operations.h"
 
-#include "module/errors.h"
+#include "link/result.h"
 
 namespace brv::positions {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "link/call.h"
-#include "module/convert.h"
+#include "link/text_field.h"
 #include "positions/layouts.h"
 
 namespace brv::positions {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "link/call.h"
+#include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
 #include "platform/platform.h"

@@ -4,6 +4,7 @@
 #include "module/errors.h"
 #include "module/functions.h"
 #include "trading/operations.h"
+#include "trading/request.h"
 
 namespace brv::trading {
 namespace {

@@ -1,7 +1,7 @@
 #include "trading/operations.h"
 
 #include "link/call.h"
-#include "module/errors.h"
+#include "link/result.h"
 
 namespace brv::trading {
 

@@ -4,10 +4,16 @@
 
 #include <cstdint>
 
-#include "module/convert.h"
-#include "trading/request.h"
+#include "link/text_field.h"
 
 namespace brv::trading {
+
+// The trade request record that order_check and order_send send: 232 packed
+// little-endian bytes, the same in memory and on the wire.
+constexpr uint32_t kTradeRequestSize = 232;
+struct TradeRequestRecord {
+  uint8_t bytes[kTradeRequestSize];
+};
 
 constexpr uint32_t kCommandOrderCheck = 160;
 constexpr uint32_t kCommandOrderSend = 161;

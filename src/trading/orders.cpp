@@ -5,6 +5,7 @@
 #include "module/functions.h"
 #include "module/records.h"
 #include "trading/operations.h"
+#include "trading/request.h"
 
 namespace brv::trading {
 namespace {

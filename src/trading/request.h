@@ -1,20 +1,14 @@
-// The trade request record that order_check and order_send send: 232 packed
-// little-endian bytes, filled from a Python dictionary and handed back to
-// Python as a TradeRequest inside their results.
+// The trade request record (trading/operations.h) filled from a Python
+// dictionary and handed back to Python as a TradeRequest inside the results
+// of order_check and order_send.
 #pragma once
 
 #include <cstdint>
 
 #include "module/python.h"
+#include "trading/operations.h"
 
 namespace brv::trading {
-
-constexpr uint32_t kTradeRequestSize = 232;
-
-// The record's byte image, the same in memory and on the wire.
-struct TradeRequestRecord {
-  uint8_t bytes[kTradeRequestSize];
-};
 
 // Fills the record from a dict (or subclass): the record is zeroed, then the
 // known keys are converted in record order; the first invalid key ends the

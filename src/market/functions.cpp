@@ -1,22 +1,44 @@
-// The symbol record and the symbol catalogue: symbol_info, symbols_total,
+// The entry points of account, terminal and symbol information:
+// account_info, terminal_info, symbol_info, symbol_info_tick, symbols_total,
 // symbols_get and symbol_select.
 #include "market/operations.h"
-#include "market/results.h"
+#include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
+#include "module/records.h"
 
 namespace brv::api {
+
+PyObject* account_info(PyObject*, PyObject*) {
+  ResetError();
+  uint8_t record[market::kAccountRecordSize];
+  int32_t result = market::AccountInfoGet(record);
+  return RecordResult(result, market::kAccountRecord, record);
+}
+
+PyObject* terminal_info(PyObject*, PyObject*) {
+  ResetError();
+  uint8_t record[market::kTerminalRecordSize];
+  int32_t result = market::TerminalInfoGet(record);
+  return RecordResult(result, market::kTerminalRecord, record);
+}
+
+PyObject* symbol_info_tick(PyObject*, PyObject* args) {
+  ResetError();
+  ShortText symbol;
+  if (!SymbolArgument(args, &symbol)) Py_RETURN_NONE;
+  uint8_t record[market::kTickRecordSize];
+  int32_t result = market::SymbolInfoTick(symbol, record);
+  return RecordResult(result, market::kTickRecord, record);
+}
 
 PyObject* symbol_info(PyObject*, PyObject* args) {
   ResetError();
   ShortText symbol;
-  if (!market::OneSymbolArgument(args, &symbol)) {
-    SetError(kInvalidParams, "Invalid arguments");
-    Py_RETURN_NONE;
-  }
+  if (!SymbolArgument(args, &symbol)) Py_RETURN_NONE;
   uint8_t record[market::kSymbolRecordSize];
   int32_t result = market::SymbolInfoGet(symbol, record);
-  return market::RecordResult(result, market::kSymbolRecord, record);
+  return RecordResult(result, market::kSymbolRecord, record);
 }
 
 PyObject* symbols_total(PyObject*, PyObject*) {
@@ -48,7 +70,7 @@ PyObject* symbols_get(PyObject*, PyObject* args, PyObject* kwargs) {
   }
   link::Block records;
   int32_t result = group.Empty() ? market::SymbolsGetAll(&records) : market::SymbolsGetByGroup(group, &records);
-  return market::RecordTupleResult(result, market::kSymbolRecord, records);
+  return RecordTupleResult(result, market::kSymbolRecord, records.data(), records.count());
 }
 
 // symbol_select(symbol[, enable]): enable by its truth value, default true.
