@@ -135,6 +135,7 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
+#ifndef _WIN32
 // Sends a reply (length, echo, status, payload) from the terminal's side.
 void SendReply(int fd, uint32_t echo, int32_t status, const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> out(12);
@@ -143,6 +144,7 @@ void SendReply(int fd, uint32_t echo, int32_t status, const std::vector<uint8_t>
   out.insert(out.end(), payload.begin(), payload.end());
   send(fd, out.data(), out.size(), 0);
 }
+#endif
 
 
 }  // namespace
