@@ -307,11 +307,26 @@ def data_folder(path: Optional[_Path] = None, portable: bool = False) -> str:
         return _windows.everyday_path(folder) if _WINDOWS else folder
     if _WINDOWS:
         roaming = _windows.roaming_folder()
+    elif under_wine(path) and "/drive_c/" in _final_path(path):
+        return _wine_data_folder(_final_path(path))
     else:
         roaming = os.environ.get("XDG_DATA_HOME", "")
         if not roaming.startswith("/"):
             roaming = os.path.join(os.path.expanduser("~"), ".local", "share")
     return os.path.join(roaming, "Halcyra", "Terminal", _digest(path)[:32])
+
+
+def _wine_data_folder(final: str) -> str:
+    # A terminal under Wine keeps its data in the prefix's roaming folder, in
+    # the folder named from the final Windows path it sees for itself
+    # (\\?\C:\... for a file in drive_c); Wine names the user's folder after $USER.
+    at = final.rfind("/drive_c/")
+    windows = "\\\\?\\C:\\" + final[at + len("/drive_c/"):].replace("/", "\\")
+    digest = hashlib.sha256(_lower(windows).encode("utf-16-le", "surrogatepass")).hexdigest().upper()
+    import pwd  # POSIX only
+    user = os.environ.get("USER") or pwd.getpwuid(os.getuid()).pw_name
+    return os.path.join(final[:at], "drive_c", "users", user, "AppData", "Roaming", "Halcyra", "Terminal",
+                        digest[:32])
 
 
 def _stop_event(path: Optional[_Path]) -> str:
