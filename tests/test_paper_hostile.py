@@ -5,7 +5,6 @@ user. It must stay within a few MB per connection, never spin, and go on
 serving everybody else."""
 
 import os
-import resource
 import socket
 import struct
 import time
@@ -13,8 +12,14 @@ import time
 import pytest
 
 import borvane.paper as paper
+from conftest import posix_only
 from paper_helpers import RawClient, install, isolated, started  # noqa: F401
 from records import pack_string as s16
+
+if os.name != "nt":
+    import resource
+
+pytestmark = posix_only("the server's memory, processor time and descriptors through /proc and prlimit")
 
 MiB = 1 << 20
 TICK_SIZE = 60
