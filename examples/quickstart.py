@@ -3,7 +3,8 @@
 Connects (the module starts the paper terminal when it is not running),
 shows the terminal and the account, a few symbols with their last ticks and
 the last 20 hourly bars, then buys, shows the position, closes it, shows the
-deals, and shuts down. Run it with `make demo`, or `python examples/quickstart.py`.
+deals, and shuts down. Run it with `make demo`, or `python examples/quickstart.py`
+(with the path of another terminal64.exe as its argument: that terminal).
 """
 
 from __future__ import annotations
@@ -127,7 +128,8 @@ def run() -> int:
 
 
 def main() -> int:
-    path = paper.executable()
+    # The bundled paper terminal, or the terminal64.exe named on the command line.
+    path = sys.argv[1] if len(sys.argv) > 1 else paper.executable()
     was_running = paper.is_running(path)
     if not brv.initialize(path=path):
         print("initialize failed: %s" % (brv.last_error(),))

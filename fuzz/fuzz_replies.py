@@ -34,13 +34,14 @@ import argparse
 import hashlib
 import json
 import os
+import queue
 import random
-import selectors
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -188,7 +189,7 @@ class Environment:
     def __enter__(self):
         from fake_terminal import FakeTerminal
 
-        self.root = tempfile.mkdtemp(prefix="brv-fz-", dir="/tmp")
+        self.root = tempfile.mkdtemp(prefix="brv-fz-", dir=None if os.name == "nt" else "/tmp")
         os.environ["XDG_RUNTIME_DIR"] = self.root
         os.environ["XDG_DATA_HOME"] = os.path.join(self.root, "data")
         exe = os.path.join(self.root, "inst", "terminal64.exe")
@@ -262,16 +263,24 @@ def run_worker(args, timeout=HANG_SECONDS):
     """Runs a worker; returns (ok, cases run, failing case or None, reason)."""
     proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "worker"] + args,
                             stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-    sel = selectors.DefaultSelector()
-    sel.register(proc.stdout, selectors.EVENT_READ)
+    # Lines come through a thread: select() takes no pipes on Windows.
+    lines = queue.Queue()
+
+    def read():
+        for line in proc.stdout:
+            lines.put(line)
+        lines.put("")
+
+    threading.Thread(target=read, daemon=True).start()
     last, count, reason = None, 0, None
     try:
         while True:
-            if not sel.select(timeout):
+            try:
+                line = lines.get(timeout=timeout)
+            except queue.Empty:
                 reason = "no answer for %.0f s (a hang)" % timeout
                 proc.kill()
                 break
-            line = proc.stdout.readline()
             if not line:
                 break
             kind, _, rest = line.rstrip("\n").partition(" ")
@@ -284,7 +293,6 @@ def run_worker(args, timeout=HANG_SECONDS):
             elif kind == "error":
                 reason, last = rest, None
     finally:
-        sel.close()
         status = proc.wait()
     if reason is None and status != 0:
         reason = "the worker ended with status %d (a crash)" % status

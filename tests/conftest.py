@@ -6,6 +6,12 @@ $HOME/.local/share).  All three point at private folders made here, at import,
 before any test runs, so the module can only reach the fakes and terminals
 that the tests start.  The runtime folder sits directly under /tmp because a
 Unix socket path is limited to 107 bytes.
+
+On Windows the pipes have no folder, and the data folders live under the
+roaming application data folder, which the system takes from the user's
+registry, not from the environment: under Wine, whose prefix is the suite's
+own, `use_roaming` points it at a private folder for the session and for
+single tests.  On a real Windows machine the tests that need that are skipped.
 """
 
 import faulthandler
@@ -21,13 +27,58 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from fake_terminal import FakeTerminal  # noqa: E402
 
+WINDOWS = os.name == "nt"
+WINE = WINDOWS and hasattr(__import__("ctypes").windll.ntdll, "wine_get_version")
+
+
+
+def posix_only(why):
+    """Skips a test that is POSIX by nature on Windows, saying why."""
+    return pytest.mark.skipif(WINDOWS, reason="POSIX only: " + why)
+
+
+#: a symbolic link made under Wine 8 cannot be opened, nor resolved
+NO_WINE_SYMLINKS = pytest.mark.skipif(WINE, reason="Wine 8 makes no usable symbolic links")
+
+if WINE:
+    # Wine 8 lacks CopyFile2, which shutil.copy2 calls on Windows.
+    shutil.copy2 = lambda src, dst, **kwargs: shutil.copy(src, dst)
+
 _PRIVATE = {
-    "XDG_RUNTIME_DIR": tempfile.mkdtemp(prefix="brv-rt-", dir="/tmp"),
+    "XDG_RUNTIME_DIR": tempfile.mkdtemp(prefix="brv-rt-", dir=None if WINDOWS else "/tmp"),
     "HOME": tempfile.mkdtemp(prefix="brv-home-"),
 }
 _PRIVATE["XDG_DATA_HOME"] = os.path.join(_PRIVATE["HOME"], ".local", "share")
 os.makedirs(_PRIVATE["XDG_DATA_HOME"])
 os.environ.update(_PRIVATE)
+
+_SHELL_FOLDERS = r"Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+# Put back at the end: the prefix's own value, even after a run that was
+# killed before it could restore it.
+_ROAMING_DEFAULT = (r"%USERPROFILE%\AppData\Roaming", 2)  # REG_EXPAND_SZ
+_ROAMING_CHANGED = False
+
+
+def use_roaming(monkeypatch, folder):
+    """Makes `folder` the root of the data folders that discovery and the
+    paper terminal see (for the rest of the test)."""
+    global _ROAMING_CHANGED
+    monkeypatch.setenv("XDG_DATA_HOME", str(folder))
+    if WINDOWS:
+        if not WINE:
+            pytest.skip("needs a private roaming folder, which only the suite's Wine prefix gives")
+        import winreg
+        os.makedirs(str(folder), exist_ok=True)
+        with winreg.OpenKey(winreg.HKEY_CURRENT_USER, _SHELL_FOLDERS, 0, winreg.KEY_ALL_ACCESS) as key:
+            winreg.SetValueEx(key, "AppData", 0, winreg.REG_EXPAND_SZ, str(folder))
+        _ROAMING_CHANGED = True
+
+
+@pytest.fixture(autouse=True)
+def _private_roaming(monkeypatch):
+    if WINE:
+        use_roaming(monkeypatch, _PRIVATE["XDG_DATA_HOME"])
+    yield
 # numpy reads this once, at import: an array that owns memory numpy does not
 # know how to release then warns when it is freed.
 os.environ["NUMPY_WARN_IF_NO_MEM_POLICY"] = "1"
@@ -53,9 +104,17 @@ class TimeLimitExceeded(Exception):
 def pytest_runtest_protocol(item, nextitem):
     """A hang fails the test in seconds: SIGALRM raises in the test (the
     module stops a wait on the pipe when a handler raises), and should even
-    that not end it, the process ends with every thread's traceback."""
+    that not end it, the process ends with every thread's traceback.
+    Windows has no SIGALRM: there a hang ends the process at once."""
     marker = item.get_closest_marker("time_limit")
     limit = (marker.args[0] if marker else TIME_LIMIT) * SCALE
+    if WINDOWS:
+        faulthandler.dump_traceback_later(limit, exit=True)
+        try:
+            yield
+        finally:
+            faulthandler.cancel_dump_traceback_later()
+        return
 
     def expired(signum, frame):
         raise TimeLimitExceeded("%s took more than %g s" % (item.nodeid, limit))
@@ -72,6 +131,10 @@ def pytest_runtest_protocol(item, nextitem):
 
 
 def pytest_unconfigure(config):
+    if _ROAMING_CHANGED:
+        import winreg
+        with winreg.OpenKey(winreg.HKEY_CURRENT_USER, _SHELL_FOLDERS, 0, winreg.KEY_ALL_ACCESS) as key:
+            winreg.SetValueEx(key, "AppData", 0, _ROAMING_DEFAULT[1], _ROAMING_DEFAULT[0])
     for key in ("XDG_RUNTIME_DIR", "HOME"):
         shutil.rmtree(_PRIVATE[key], ignore_errors=True)
 

@@ -26,7 +26,12 @@ import sys
 import threading
 import time
 from collections import namedtuple
-from multiprocessing.connection import Connection
+from multiprocessing.connection import Client, Connection, Listener
+
+WINDOWS = os.name == "nt"
+if WINDOWS:
+    import _overlapped
+    import _winapi
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -43,14 +48,28 @@ Request = namedtuple("Request", "cmd body raw")
 
 
 def pipe_name(exe_path):
-    """`BRV.Terminal.` and the upper-case SHA-256 of the lower-cased real path."""
-    final = os.path.realpath(exe_path).lower()
+    """`BRV.Terminal.` and the upper-case SHA-256 of the lower-cased real path
+    (on Windows the system's final path and lower-casing, as the module asks)."""
+    if WINDOWS:
+        from borvane import _windows
+        final = _windows.lower(_windows.final_path(str(exe_path)))
+    else:
+        final = os.path.realpath(exe_path).lower()
     return "BRV.Terminal." + hashlib.sha256(final.encode("utf-16-le")).hexdigest().upper()
 
 
 def socket_path(exe_path):
-    """Where the module looks for the terminal of `exe_path`."""
+    """Where the module looks for the terminal of `exe_path`: a Unix socket,
+    or on Windows the named pipe."""
+    if WINDOWS:
+        return "\\\\.\\pipe\\" + pipe_name(exe_path)
     return os.path.join(os.environ["XDG_RUNTIME_DIR"], pipe_name(exe_path))
+
+
+def _unlink(path):
+    if not WINDOWS:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(path)
 
 
 # =====================================================================
@@ -66,16 +85,10 @@ class FakeTerminal:
     def __init__(self, exe):
         self.exe = str(exe)
         self.socket_path = socket_path(self.exe)
-        if len(self.socket_path.encode()) >= 108:
-            raise ValueError("socket path too long for AF_UNIX: %s" % self.socket_path)
-        ours, theirs = socket.socketpair()
-        self._proc = subprocess.Popen(
-            [sys.executable, os.path.abspath(__file__), self.socket_path, str(theirs.fileno())],
-            pass_fds=(theirs.fileno(),), stdin=subprocess.DEVNULL)
-        theirs.close()
-        self._sock = ours
-        self._conn = Connection(os.dup(ours.fileno()))
-        ours.close()
+        if WINDOWS:
+            self._start_windows()
+        else:
+            self._start_posix()
         if not self._conn.poll(self.START_TIMEOUT):
             self._kill()
             raise RuntimeError("fake terminal did not start")
@@ -83,6 +96,33 @@ class FakeTerminal:
         if reply[0] != "ready":
             self._kill()
             raise RuntimeError("fake terminal failed to start: %r" % (reply,))
+
+    def _start_posix(self):
+        if len(self.socket_path.encode()) >= 108:
+            raise ValueError("socket path too long for AF_UNIX: %s" % self.socket_path)
+        ours, theirs = socket.socketpair()
+        self._proc = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), self.socket_path, str(theirs.fileno())],
+            pass_fds=(theirs.fileno(),), stdin=subprocess.DEVNULL)
+        theirs.close()
+        self._conn = Connection(os.dup(ours.fileno()))
+        ours.close()
+
+    def _start_windows(self):
+        # No descriptors pass to a child here: it dials back on a pipe of its own.
+        with Listener(family="AF_PIPE") as listener:
+            self._proc = subprocess.Popen(
+                [sys.executable, os.path.abspath(__file__), self.socket_path, listener.address],
+                stdin=subprocess.DEVNULL)
+            accepted = []
+            waiter = threading.Thread(target=lambda: accepted.append(listener.accept()), daemon=True)
+            waiter.start()
+            waiter.join(self.START_TIMEOUT)
+            if not accepted:
+                self._proc.kill()
+                self._proc.wait()
+                raise RuntimeError("fake terminal did not call back")
+            self._conn = accepted[0]
 
     # ------------------------------------------------------------ plumbing
 
@@ -104,8 +144,7 @@ class FakeTerminal:
         if self._conn is not None:
             self._conn.close()
             self._conn = None
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(self.socket_path)
+        _unlink(self.socket_path)
 
     def stop(self):
         """End the process; its socket file and connections go away."""
@@ -243,13 +282,35 @@ def request():
     return struct.unpack_from("<I", exact(length))[0]
 def answer(cmd):
     conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}.get(cmd, 0))))
-server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-server.bind(sys.argv[1])
-if os.environ.get("LISTEN_UID"):  # a terminal of another user
-    os.setuid(int(os.environ["LISTEN_UID"]))
-server.listen(1)
-print("ready", flush=True)
-conn, _ = server.accept()
+if os.name == "nt":
+    import _winapi
+    class _Pipe:  # waits for its client at the first read, after the script took its input
+        def __init__(self, name):
+            self.h = _winapi.CreateNamedPipe(name, _winapi.PIPE_ACCESS_DUPLEX, 0, 1, 65536, 65536, 0, 0)
+            self.connected = False
+        def recv(self, n):
+            try:
+                if not self.connected:
+                    self.connected = True
+                    try:
+                        _winapi.ConnectNamedPipe(self.h)
+                    except OSError:
+                        pass  # the client came first
+                return _winapi.ReadFile(self.h, n)[0]
+            except OSError:
+                return b""
+        def sendall(self, data):
+            _winapi.WriteFile(self.h, data)
+    conn = _Pipe(sys.argv[1])
+    print("ready", flush=True)
+else:
+    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    server.bind(sys.argv[1])
+    if os.environ.get("LISTEN_UID"):  # a terminal of another user
+        os.setuid(int(os.environ["LISTEN_UID"]))
+    server.listen(1)
+    print("ready", flush=True)
+    conn, _ = server.accept()
 """
 
 
@@ -266,14 +327,13 @@ def script_terminal(exe, script, *args, stdin=b"", listen_uid=None):
     try:
         proc.stdin.write(stdin)
         proc.stdin.close()
-        assert proc.stdout.readline() == b"ready\n"
+        assert proc.stdout.readline().rstrip() == b"ready"
         yield proc
     finally:
         proc.kill()
         proc.wait()
         proc.stdout.close()
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(path)
+        _unlink(path)
 
 
 # =====================================================================
@@ -296,10 +356,10 @@ class _Server:
         self.version = (5, 4410, "5.00 build 4410")
         self.release_event = threading.Event()
         self.stopping = False
-        try:
-            os.unlink(path)
-        except FileNotFoundError:
-            pass
+        if WINDOWS:
+            self.listener = _PipeListener(path)
+            return
+        _unlink(path)
         self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.listener.bind(path)
         self.listener.listen(16)
@@ -436,10 +496,87 @@ class _Server:
             socks = [c[0] for c in self.conns]
         self.release_event.set()
         self.listener.close()
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(self.path)
+        _unlink(self.path)
         for s in socks:
             _shut(s)
+
+
+class _PipeListener:
+    """The Windows transport: a byte-mode pipe instance per client, with
+    overlapped I/O so that closing the server or a connection never waits
+    for a client that sends nothing."""
+
+    def __init__(self, name):
+        self.name = name
+        self.stopped = _overlapped.CreateEvent(None, True, False, None)
+        self.waiting = self._instance(first=True)
+
+    def _instance(self, first=False):
+        return _winapi.CreateNamedPipe(
+            self.name, _winapi.PIPE_ACCESS_DUPLEX | _winapi.FILE_FLAG_OVERLAPPED
+            | (_winapi.FILE_FLAG_FIRST_PIPE_INSTANCE if first else 0),
+            0,  # byte mode, blocking
+            _winapi.PIPE_UNLIMITED_INSTANCES, 1 << 16, 1 << 16, 0, 0)
+
+    def accept(self):
+        handle = self.waiting
+        ov = _winapi.ConnectNamedPipe(handle, overlapped=True)
+        if not _wait(ov, self.stopped):
+            raise OSError("listener closed")
+        self.waiting = self._instance()
+        return _PipeConn(handle, self.stopped), None
+
+    def close(self):
+        _overlapped.SetEvent(self.stopped)
+
+
+def _wait(ov, *events):
+    """Waits for an overlapped operation, or for one of `events` (then the
+    operation is cancelled); True when it completed without error."""
+    woke = _winapi.WaitForMultipleObjects([ov.event, *events], False, _winapi.INFINITE)
+    if woke != _winapi.WAIT_OBJECT_0:
+        ov.cancel()
+    try:
+        _, err = ov.GetOverlappedResult(True)
+    except OSError:
+        return False
+    return woke == _winapi.WAIT_OBJECT_0 and err == 0
+
+
+class _PipeConn:
+    """One client's pipe instance, with the socket calls the server uses."""
+
+    def __init__(self, handle, stopped):
+        self.handle = handle
+        self.stopped = stopped
+        self.down = _overlapped.CreateEvent(None, True, False, None)
+        self.lock = threading.Lock()
+
+    def recv(self, n):
+        try:
+            ov, _ = _winapi.ReadFile(self.handle, n, overlapped=True)
+        except OSError:
+            return b""
+        return ov.getbuffer() if _wait(ov, self.down, self.stopped) else b""
+
+    def sendall(self, data):
+        try:
+            ov, _ = _winapi.WriteFile(self.handle, data, overlapped=True)
+        except OSError as exc:
+            raise OSError("pipe closed") from exc
+        if not _wait(ov, self.down, self.stopped):
+            raise OSError("pipe closed")
+
+    def shutdown(self, how=None):
+        # Wakes a wait of the serving thread, which then closes the instance.
+        _overlapped.SetEvent(self.down)
+
+    def close(self):
+        # The client's next read fails with 109, after what was sent.
+        with self.lock:
+            if self.handle is not None:
+                _winapi.CloseHandle(self.handle)
+                self.handle = None
 
 
 def _recv_exact(sock, n):
@@ -458,6 +595,8 @@ def _shut(sock):
         sock.shutdown(socket.SHUT_RDWR)
     except OSError:
         pass
+    if WINDOWS and threading.current_thread() is not threading.main_thread():
+        sock.close()  # from the serving thread itself: no wait is pending
 
 
 def _split(data, chunks):
@@ -471,8 +610,8 @@ def _split(data, chunks):
     return [p for p in parts if p] or [data]
 
 
-def _main(path, control_fd):
-    conn = Connection(control_fd)
+def _main(path, control):
+    conn = Client(control) if WINDOWS else Connection(int(control))
     try:
         server = _Server(path)
     except OSError as exc:
@@ -498,4 +637,4 @@ def _main(path, control_fd):
 
 
 if __name__ == "__main__":
-    sys.exit(_main(sys.argv[1], int(sys.argv[2])))
+    sys.exit(_main(sys.argv[1], sys.argv[2]))

@@ -2,6 +2,7 @@
 terminal that is always stopped, and a raw socket client written from the
 protocol's framing (independent of the extension module and of the C++)."""
 
+import os
 import shutil
 import socket
 import struct
@@ -11,13 +12,30 @@ import pytest
 
 import borvane
 import borvane.paper as paper
+from conftest import WINDOWS, use_roaming
 from records import frame_request
+
+
+class _Pipe:
+    """A client end of a named pipe with the socket calls RawClient uses."""
+
+    def __init__(self, name):
+        self.file = open(name, "r+b", buffering=0)
+
+    def sendall(self, data):
+        self.file.write(data)
+
+    def recv(self, n):
+        return self.file.read(n)  # b"" once the server has gone
 
 
 class RawClient:
     """One connection to a terminal's socket, speaking the framing by hand."""
 
     def __init__(self, sock_path, timeout=30.0):
+        if WINDOWS:
+            self.sock = _Pipe(sock_path)  # a hang ends the run (conftest)
+            return
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.settimeout(timeout)
         self.sock.connect(sock_path)
@@ -50,7 +68,7 @@ class RawClient:
     def closed_by_peer(self):
         try:
             return self.sock.recv(1) == b""
-        except ConnectionResetError:
+        except (ConnectionResetError, BrokenPipeError):
             return True
 
 
@@ -58,23 +76,39 @@ class RawClient:
 def isolated(monkeypatch):
     """Private socket and data folders for one test (short paths: a socket
     path must stay under 108 bytes)."""
-    runtime = tempfile.mkdtemp(prefix="brvp", dir="/tmp")
-    data = tempfile.mkdtemp(prefix="brvd", dir="/tmp")
+    short = None if WINDOWS else "/tmp"
+    runtime = tempfile.mkdtemp(prefix="brvp", dir=short)
+    data = tempfile.mkdtemp(prefix="brvd", dir=short)
     monkeypatch.setenv("XDG_RUNTIME_DIR", runtime)
-    monkeypatch.setenv("XDG_DATA_HOME", data)
+    use_roaming(monkeypatch, data)
     yield {"runtime": runtime, "data": data}
     shutil.rmtree(runtime, ignore_errors=True)
     shutil.rmtree(data, ignore_errors=True)
 
 
+# With BRV_WINE_TERMINAL naming a Windows paper terminal (`make
+# test-wine-bridge`), the terminal under test is that one, run under Wine
+# from inside the Wine prefix $WINEPREFIX and reached through the bridge.
+WINE_TERMINAL = os.environ.get("BRV_WINE_TERMINAL")
+
+
 @pytest.fixture
 def install(tmp_path):
     """A private installation: a copy of the paper terminal in its own folder."""
+    if WINE_TERMINAL:
+        drive_c = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+        folder = tempfile.mkdtemp(prefix="brv-test-", dir=drive_c)
+        exe = os.path.join(folder, "Paper Terminal", "terminal64.exe")
+        os.mkdir(os.path.dirname(exe))
+        shutil.copy2(WINE_TERMINAL, exe)
+        yield exe
+        shutil.rmtree(folder, ignore_errors=True)
+        return
     folder = tmp_path / "Paper Terminal"
     folder.mkdir()
     exe = folder / "terminal64.exe"
     shutil.copy2(paper.executable(), exe)
-    return str(exe)
+    yield str(exe)
 
 
 @pytest.fixture

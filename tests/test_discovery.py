@@ -6,7 +6,9 @@ read from the failure it ends with: a `terminal64.exe` that is a plain,
 non-executable file cannot be started, so `initialize()` fails at once with
 "Process create failed '<chosen path>'".  Launching is tested with a
 `terminal64.exe` that is an executable script serving the fake terminal on the
-socket named from its own path; it records how it was started.
+socket named from its own path; it records how it was started.  On Windows
+that executable is a copy of the interpreter, which winstart/sitecustomize.py
+turns into the same terminal.
 """
 
 import json
@@ -20,6 +22,7 @@ import time
 import pytest
 
 import borvane as brv
+from conftest import NO_WINE_SYMLINKS, WINDOWS, WINE, posix_only, use_roaming
 from fake_terminal import FakeTerminal, socket_path
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
@@ -86,6 +89,9 @@ class DataRoot:
         if kind == "plain":
             exe.write_bytes(b"not a terminal\n")
             exe.chmod(0o644)
+        elif kind == "script" and WINDOWS:
+            shutil.copy(sys.executable, str(exe))
+            self.scripts.append(str(exe))
         elif kind == "script":
             exe.write_text(TERMINAL_SCRIPT.format(python=sys.executable, tests=TESTS))
             exe.chmod(0o755)
@@ -144,6 +150,17 @@ class DataRoot:
                     os.unlink(path)
 
 
+def windows_started_env(monkeypatch):
+    """What a copy of the interpreter needs to run as a started terminal:
+    its library and home, and winstart/ on its path."""
+    home = os.path.dirname(sys.executable)
+    monkeypatch.setenv("BRV_TEST_STARTED", "1")
+    monkeypatch.setenv("PYTHONHOME", home)
+    monkeypatch.setenv("PATH", home + os.pathsep + os.environ.get("PATH", ""))
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join(
+        [os.path.join(TESTS, "winstart")] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+
+
 def proc_stat(pid):
     """(state, ppid, session) of a process, or None when it is gone."""
     try:
@@ -156,6 +173,10 @@ def proc_stat(pid):
 
 def kill_detached(pid):
     """Kill a process that is not our child and wait until it has ended."""
+    if WINDOWS:
+        from borvane import _windows
+        _windows.wait_process(pid, 0, kill=True)
+        return
     try:
         os.kill(pid, signal.SIGKILL)
     except ProcessLookupError:
@@ -169,6 +190,8 @@ def kill_detached(pid):
 
 
 def zombie_children():
+    if WINDOWS:
+        return []  # no zombies there
     stats = {int(e): proc_stat(int(e)) for e in os.listdir("/proc") if e.isdigit()}
     return sorted(pid for pid, st in stats.items() if st and st[1] == os.getpid() and st[0] == "Z")
 
@@ -176,7 +199,9 @@ def zombie_children():
 @pytest.fixture
 def data(tmp_path, monkeypatch):
     root = DataRoot(tmp_path)
-    monkeypatch.setenv("XDG_DATA_HOME", str(root.home))
+    use_roaming(monkeypatch, root.home)
+    if WINDOWS:
+        windows_started_env(monkeypatch)
     yield root
     brv.shutdown()
     root.stop_started()
@@ -207,6 +232,7 @@ def test_nothing_to_find(data, layout):
     assert brv.last_error() == NOT_FOUND
 
 
+@posix_only("the XDG data folder rules; Windows asks the system for the roaming folder")
 @pytest.mark.parametrize("xdg", [None, "", "relative/share"])
 def test_data_root_under_home_without_a_usable_xdg_data_home(data, monkeypatch, tmp_path, xdg):
     home = tmp_path / "home"
@@ -220,6 +246,7 @@ def test_data_root_under_home_without_a_usable_xdg_data_home(data, monkeypatch, 
     assert chosen(data) == exe
 
 
+@posix_only("XDG_DATA_HOME and HOME; Windows asks the system for the roaming folder")
 @pytest.mark.parametrize("home", [None, ""])
 def test_no_data_folder_at_all_fails_without_a_message(data, monkeypatch, home):
     data.folder("a")
@@ -230,6 +257,37 @@ def test_no_data_folder_at_all_fails_without_a_message(data, monkeypatch, home):
         monkeypatch.setenv("HOME", home)
     assert brv.initialize() is False
     assert brv.last_error() == (-10003, "IPC initialize failed, ")
+
+
+@posix_only("terminals under Wine are looked for from Linux")
+@pytest.mark.parametrize("case", ["WINEPREFIX", "~/.wine", "native first", "unmapped drive"])
+def test_terminal_inside_a_wine_prefix(data, monkeypatch, tmp_path, case):
+    # After the native data root, the data root inside the Wine prefix, whose
+    # origin.txt names a Windows path that maps back into the prefix.
+    monkeypatch.setenv("USER", "paper")
+    if case == "~/.wine":
+        monkeypatch.setenv("HOME", str(tmp_path))
+        monkeypatch.delenv("WINEPREFIX", raising=False)
+        prefix = tmp_path / ".wine"
+    else:
+        prefix = tmp_path / "prefix"
+        monkeypatch.setenv("WINEPREFIX", str(prefix))
+    exe = prefix / "drive_c" / "Program Files" / "Paper" / "terminal64.exe"
+    touch(str(exe))
+    drive = "D" if case == "unmapped drive" else "C"
+    folder = prefix / "drive_c" / "users" / "paper" / "AppData" / "Roaming" / "Halcyra" / "Terminal" / "A1"
+    (folder / "Norrik").mkdir(parents=True)
+    touch(str(folder / "config" / "accounts.dat"), T0 + S)  # newer than the native one below
+    (folder / "origin.txt").write_bytes(origin_bytes(drive + ":\\Program Files\\Paper"))
+    data.root.mkdir(parents=True)
+    if case == "native first":
+        native = data.folder("a", accounts=T0)
+        assert chosen(data) == native
+    elif case == "unmapped drive":
+        assert brv.initialize() is False
+        assert brv.last_error() == NOT_FOUND
+    else:
+        assert chosen(data) == str(exe)
 
 
 # ---------------------------------------------------------------- qualifying
@@ -282,7 +340,7 @@ def test_origin_txt_of_fewer_than_8_bytes_names_nothing(data, monkeypatch, tmp_p
     touch(str(tmp_path / name / "terminal64.exe"))
     data.folder("a", install=name, origin=b"\xff\xfe" + name.encode("utf-16-le"))
     if found:
-        assert chosen(data) == name + "/terminal64.exe"
+        assert chosen(data) == os.path.join(name, "terminal64.exe")
     else:
         assert brv.initialize() is False
         assert brv.last_error() == NOT_FOUND
@@ -301,7 +359,7 @@ def test_origin_txt_read_limit_and_executable_path_bound(data, tmp_path):
     os.makedirs(folder + "QQ")
     touch(folder + "QQ/t")
     data.folder("a", install=folder, origin=origin_bytes(folder + "QQ"))
-    assert chosen(data) == folder + "/t"
+    assert chosen(data) == os.path.normpath(folder + "/t")  # with the system's separator
 
 
 def test_skipped_folders_leave_no_message_behind(data, tmp_path):
@@ -327,8 +385,10 @@ def test_skipped_folders_leave_no_message_behind(data, tmp_path):
     ((None, None), (None, None), "a"),           # equal times: the first listed
     ((T0 + S, None), (None, T0 + S), "a"),
     ((T0, None), (T0 + 100, None), "b"),         # 100 ns apart
-    ((T0 + 1, None), (T0 + 99, None), "b"),      # within one 100 ns step: nanoseconds count
-    ((-300_000_000 * S, None), (300_000_000 * S, None), "b"),  # 1960 against 1979
+    pytest.param((T0 + 1, None), (T0 + 99, None), "b",  # within one 100 ns step: nanoseconds count
+                 marks=posix_only("file times to the nanosecond; Windows counts 100 ns steps")),
+    pytest.param((-300_000_000 * S, None), (300_000_000 * S, None), "b",  # 1960 against 1979
+                 marks=pytest.mark.skipif(WINE, reason="Wine 8 sets no file time before 1970")),
 ])
 def test_the_latest_folder_wins(data, a, b, winner):
     exes = {name: data.folder(name, accounts=acc, ini=ini) for name, (acc, ini) in (("a", a), ("b", b))}
@@ -366,7 +426,7 @@ CLIENT = ("import json, borvane\n"
           "print(json.dumps([ok, list(borvane.last_error())]))\n")
 
 
-@pytest.mark.parametrize("how", ["copy", "link"])
+@pytest.mark.parametrize("how", ["copy", pytest.param("link", marks=NO_WINE_SYMLINKS)])
 @pytest.mark.parametrize("parent_name, other_name", [("a", "b"), ("b", "a")])
 def test_parent_process_terminal_wins_over_a_newer_one(data, tmp_path, how, parent_name, other_name):
     # The "terminal" that starts the Python process is a Python interpreter
@@ -404,6 +464,11 @@ def test_initialize_finds_starts_and_connects(data):
     assert brv.version()[1] == 4410  # the pipe is the started terminal's
     rec = data.started(exe)
     assert rec["args"] == []
+    if WINDOWS:
+        # No standard handles, and started in our current folder.
+        assert all(h in (None, 2 ** 64 - 1) for h in rec["std"]), rec  # none, or the invalid value
+        assert rec["cwd"] == os.getcwd()
+        return
     # Detached: its own session, not our child, no standard streams, none of
     # our descriptors; started in our current folder.
     st = proc_stat(rec["pid"])
@@ -432,6 +497,7 @@ def test_portable_argument(data, explicit, folder_portable, keyword, args):
     assert zombie_children() == zombies
 
 
+@NO_WINE_SYMLINKS
 def test_start_uses_the_path_as_found(data, tmp_path):
     # The executable is started (and reported) by the path origin.txt gives,
     # here through a link; the pipe is named from the file it resolves to.
@@ -447,6 +513,62 @@ def test_start_uses_the_path_as_found(data, tmp_path):
     os.chmod(os.path.join(folder, "terminal64.exe"), 0o644)
     assert brv.initialize() is False
     assert brv.last_error() == create_failed(exe)
+
+
+# `wine` on PATH for a Windows terminal: records each start (arguments,
+# WINEPREFIX, session) in <exe>.wine; started with the bridge and a terminal
+# path, it serves the fake terminal on the socket named from that path.
+WINE_SCRIPT = """#!{python}
+import json, os, sys, threading
+sys.path.insert(0, {tests!r})
+from fake_terminal import _Server, socket_path
+
+exe = sys.argv[-1]
+with open(exe + ".wine", "a") as f:
+    f.write(json.dumps(dict(args=sys.argv[1:], prefix=os.environ.get("WINEPREFIX"), sid=os.getsid(0))) + "\\n")
+if len(sys.argv) == 3 and sys.argv[1].endswith("brv-bridge.exe.so"):
+    threading.Timer(120, os._exit, (0,)).start()
+    with open(exe + ".pid", "w") as f:
+        f.write(str(os.getpid()))
+    _Server(socket_path(exe)).accept_loop()
+"""
+
+
+@posix_only("Windows programs run under Wine from Linux")
+@pytest.mark.parametrize("wine", [True, False])
+def test_a_windows_terminal_starts_under_wine_with_the_bridge(tmp_path, monkeypatch, wine):
+    prefix = tmp_path / "prefix"
+    exe = str(prefix / "drive_c" / "Paper" / "terminal64.exe")
+    touch(exe)
+    with open(exe, "wb") as f:
+        f.write(b"MZ")  # a Windows program
+    (tmp_path / "bin").mkdir()
+    monkeypatch.setenv("PATH", str(tmp_path / "bin"))
+    monkeypatch.setenv("WINEPREFIX", "/elsewhere")
+    if not wine:
+        assert brv.initialize(exe) is False
+        assert brv.last_error() == create_failed(exe)
+        return
+    bridge = os.path.join(os.path.dirname(os.path.abspath(brv.__file__)), "bridge", "brv-bridge.exe.so")
+    if not os.path.exists(bridge):
+        pytest.skip("built without Wine's winegcc: no bridge")
+    script = tmp_path / "bin" / "wine"
+    script.write_text(WINE_SCRIPT.format(python=sys.executable, tests=TESTS))
+    script.chmod(0o755)
+    try:
+        assert brv.initialize(exe) is True, brv.last_error()
+        deadline = time.monotonic() + 5  # the terminal's own record may still be on its way
+        while len(open(exe + ".wine").readlines()) < 2 and time.monotonic() < deadline:
+            time.sleep(0.01)
+        with open(exe + ".wine") as f:
+            runs = sorted((json.loads(line) for line in f), key=lambda r: len(r["args"]))
+    finally:
+        brv.shutdown()
+        with open(exe + ".pid") as f:
+            kill_detached(int(f.read()))
+    assert [r["args"] for r in runs] == [[exe], [bridge, exe]]
+    assert {r["prefix"] for r in runs} == {str(prefix)}
+    assert os.getsid(0) not in {r["sid"] for r in runs}
 
 
 def test_a_running_terminal_is_not_started_again(data):

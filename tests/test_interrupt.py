@@ -22,8 +22,11 @@ import time
 import pytest
 
 import records as R
-from conftest import make_exe
+from conftest import make_exe, posix_only
 from fake_terminal import script_terminal
+
+pytestmark = posix_only("POSIX signals sent to a child and its kernel wait channel in /proc "
+                        "(Windows: test_windows.py)")
 
 NO_CONNECTION = "((0, 0, ''), (-10004, 'No IPC connection'))"
 GOOD_VERSION = "((5, 4410, '5.00 build 4410'), (1, 'Success'))"

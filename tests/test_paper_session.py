@@ -4,10 +4,15 @@ readiness."""
 
 import os
 import shutil
+import subprocess
+import sys
+import textwrap
+import time
 
 import borvane as brv
 import borvane.paper as paper
-from paper_helpers import install, isolated, started  # noqa: F401
+import pytest
+from paper_helpers import WINE_TERMINAL, RawClient, install, isolated, started  # noqa: F401
 
 
 def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(started):
@@ -33,6 +38,16 @@ def test_initialize_starts_the_terminal_and_discovery_finds_it_afterwards(starte
     assert brv.version()[1] == info.build
 
 
+@pytest.mark.skipif(not WINE_TERMINAL, reason="a terminal under Wine (make test-wine-bridge)")
+def test_discovery_finds_the_terminal_in_the_wine_prefix(started):
+    # Its data folder is in the prefix and names its Windows folder; the
+    # module maps that back to the Linux path and starts it under Wine again.
+    started().stop()
+    assert brv.initialize(), brv.last_error()
+    folder = os.path.relpath(os.path.dirname(started.install), os.path.join(os.environ["WINEPREFIX"], "drive_c"))
+    assert brv.terminal_info().path == "C:\\" + folder.replace("/", "\\")
+
+
 def test_discovery_prefers_the_terminal_started_last(started, tmp_path):
     first = tmp_path / "first" / "terminal64.exe"
     first.parent.mkdir()
@@ -55,10 +70,69 @@ def test_authorisation_readiness_and_login(started):
     assert brv.last_error()[0] == -6
     assert brv.account_info() is None and brv.last_error()[0] == -10004  # initialize disconnected
 
-    assert brv.initialize(install)
+    assert brv.initialize(install), brv.last_error()
     assert not brv.login(70010003, password="wrong")
     assert brv.last_error() == (-6, "Terminal: Authorization failed")
     assert brv.account_info().login == 70010002  # still connected, same account
     assert brv.login(70010003, password="pro-demo", server=paper.SERVER), brv.last_error()
     account = brv.account_info()
     assert (account.login, account.leverage, account.balance) == (70010003, 500, 100000.0)
+
+
+def _client_env():
+    pkg_root = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
+    return dict(os.environ, PYTHONPATH=pkg_root + os.pathsep + os.environ.get("PYTHONPATH", ""))
+
+
+# Asks for a million bars again and again: each reply takes far longer than
+# the moment between two calls, so the kill lands inside a reply.
+_ASKING = textwrap.dedent("""
+    import sys
+    import borvane as brv
+    assert brv.initialize(path=sys.argv[1]), brv.last_error()
+    print("asking", flush=True)
+    while brv.copy_rates_from_pos("EURUSD", 1, 0, 1000000) is not None:
+        pass
+    print(brv.last_error())
+    print(brv.symbol_info_tick("EURUSD"), brv.last_error())
+""")
+
+
+def test_terminal_killed_inside_a_reply_breaks_the_pipe(started):
+    t = started()
+    client = subprocess.Popen([sys.executable, "-c", _ASKING, t.path], env=_client_env(),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        assert client.stdout.readline() == b"asking\n"
+        time.sleep(0.1)  # the first request is on its way
+        t.process.kill()  # no orderly shutdown
+        out, err = client.communicate(timeout=60)
+    finally:
+        client.kill()
+    assert out.decode().splitlines() == [
+        "(-10002, 'IPC recv failed')", "None (-10004, 'No IPC connection')"], err.decode()
+
+
+_OTHER_USER = textwrap.dedent("""
+    import os, socket, struct, sys
+    os.setuid(65534)
+    s = socket.socket(socket.AF_UNIX)
+    s.settimeout(20)
+    s.connect(sys.argv[1])
+    try:
+        s.sendall(struct.pack("<II", 4, 109))
+        print(s.recv(16) == b"")
+    except OSError:
+        print(True)
+""")
+
+
+@pytest.mark.skipif(not WINE_TERMINAL or os.getuid() != 0, reason="the bridge, and root to act as another user")
+def test_bridge_refuses_a_peer_of_another_user(started):
+    t = started()
+    sock = paper.socket_path(t.path)
+    os.chmod(os.path.dirname(sock), 0o755)  # let another user reach the socket at all
+    os.chmod(sock, 0o777)
+    other = subprocess.run([sys.executable, "-c", _OTHER_USER, sock], capture_output=True, timeout=30)
+    assert other.stdout.strip() == b"True", other.stderr.decode()
+    assert RawClient(sock).call(109) == (1, b"\x02\x00\x00\x00")  # this user's client is served

@@ -33,6 +33,19 @@ RECORD_TYPES = ["AccountInfo", "BookInfo", "OrderCheckResult", "OrderSendResult"
 
 
 def _rss_bytes():
+    if os.name == "nt":
+        import ctypes
+        from ctypes import wintypes
+
+        class Counters(ctypes.Structure):  # PROCESS_MEMORY_COUNTERS
+            _fields_ = [("cb", wintypes.DWORD), ("faults", wintypes.DWORD)] + [
+                (name, ctypes.c_size_t) for name in ("peak_ws", "ws", "a", "b", "c", "d", "e", "f")]
+
+        k32 = ctypes.WinDLL("kernel32")
+        k32.GetCurrentProcess.restype = wintypes.HANDLE
+        c = Counters(cb=ctypes.sizeof(Counters))
+        assert k32.K32GetProcessMemoryInfo(k32.GetCurrentProcess(), ctypes.byref(c), c.cb)
+        return c.ws
     with open("/proc/self/status") as f:
         for line in f:
             if line.startswith("VmRSS:"):

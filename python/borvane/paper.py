@@ -1,7 +1,8 @@
 """The paper terminal: Borvane's own terminal program, with a simulated market.
 
 The package ships a terminal program (``borvane/terminal/terminal64.exe``)
-that serves the connector's protocol over its socket, with a deterministic
+that serves the connector's protocol over its socket (its named pipe on
+Windows), with a deterministic
 market model and a trading engine behind it. ``borvane.initialize(path=...)``
 starts it when it is not running; this module gives its path, starts and
 stops it explicitly, and names the codes it uses (timeframes, trade actions,
@@ -29,9 +30,13 @@ import struct
 import subprocess
 import tempfile
 import time
-from typing import Any, Mapping, NamedTuple, Optional, Sequence, Union
+from typing import Any, Dict, List, Mapping, NamedTuple, Optional, Sequence, Union
 
 _Path = Union[str, "os.PathLike[str]"]
+
+_WINDOWS = os.name == "nt"
+if _WINDOWS:
+    from borvane import _windows
 
 # ---- the terminal's codes -------------------------------------------------
 
@@ -207,13 +212,65 @@ def executable() -> str:
     return os.path.join(os.path.dirname(os.path.abspath(__file__)), "terminal", "terminal64.exe")
 
 
+def bridge_executable() -> str:
+    """Path of the bridge installed with this package (Linux, when built with
+    Wine's winegcc): it serves a terminal running under Wine on the socket a
+    native client connects to."""
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "bridge", "brv-bridge.exe.so")
+
+
+def under_wine(path: Optional[_Path] = None) -> bool:
+    """Whether the terminal at `path` is a Windows program, which runs here
+    under Wine (never on Windows itself)."""
+    if _WINDOWS:
+        return False
+    try:
+        with open(os.fspath(path) if path is not None else executable(), "rb") as f:
+            return f.read(2) == b"MZ"
+    except OSError:
+        return False
+
+
+def _wine_environment(path: str, env: Optional[Mapping[str, str]]) -> Dict[str, str]:
+    # The prefix is the folder holding the drive_c the executable lies in.
+    out = dict(os.environ if env is None else env)
+    at = path.rfind("/drive_c/")
+    if at > 0:
+        out["WINEPREFIX"] = path[:at]
+    return out
+
+
+def _wine_pids(path: Optional[_Path]) -> List[int]:
+    """This user's processes running the Windows program at `path` under Wine
+    (Wine shows the program's Linux path as the process's first argument)."""
+    final = _final_path(path)
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.stat("/proc/" + entry).st_uid != os.getuid():
+                continue
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                first = f.read().split(b"\0", 1)[0].decode("utf-8", "surrogateescape")
+        except OSError:
+            continue
+        if first and os.path.realpath(first) == final:
+            pids.append(int(entry))
+    return pids
+
+
 def _final_path(path: Optional[_Path]) -> str:
     path = os.fspath(path) if path is not None else executable()
+    if _WINDOWS:
+        return _windows.final_path(path)
     return os.path.realpath(path) if os.path.exists(path) else path
 
 
 def _lower(text: str) -> str:
     # One unit in, one unit out, as the terminal and the connector lower-case.
+    if _WINDOWS:
+        return _windows.lower(text)
     return "".join(c.lower() if len(c.lower()) == 1 else c for c in text)
 
 
@@ -231,22 +288,39 @@ def socket_folder() -> str:
 
 
 def socket_path(path: Optional[_Path] = None) -> str:
-    """The socket a terminal at `path` serves (default: the bundled one)."""
+    """The socket a terminal at `path` serves (default: the bundled one); on
+    Windows the name of its pipe."""
+    if _WINDOWS:
+        return "\\\\.\\pipe\\BRV.Terminal." + _digest(path)
     return os.path.join(socket_folder(), "BRV.Terminal." + _digest(path))
 
 
 def data_folder(path: Optional[_Path] = None, portable: bool = False) -> str:
     """The data folder of a terminal at `path` (default: the bundled one)."""
     if portable:
-        return os.path.dirname(_final_path(path))
-    roaming = os.environ.get("XDG_DATA_HOME", "")
-    if not roaming.startswith("/"):
-        roaming = os.path.join(os.path.expanduser("~"), ".local", "share")
+        folder = os.path.dirname(_final_path(path))
+        return _windows.everyday_path(folder) if _WINDOWS else folder
+    if _WINDOWS:
+        roaming = _windows.roaming_folder()
+    else:
+        roaming = os.environ.get("XDG_DATA_HOME", "")
+        if not roaming.startswith("/"):
+            roaming = os.path.join(os.path.expanduser("~"), ".local", "share")
     return os.path.join(roaming, "Halcyra", "Terminal", _digest(path)[:32])
+
+
+def _stop_event(path: Optional[_Path]) -> str:
+    return "Local\\BRV.Terminal." + _digest(path) + ".Stop"
 
 
 def _ready(sock_path: str, timeout: float = 2.0) -> bool:
     """Whether a terminal answers the readiness poll on the socket."""
+    if _WINDOWS:
+        reply = _windows.pipe_exchange(sock_path, struct.pack("<II", 4, 109), 16)
+        if reply is None:
+            return False
+        length, echo, status, _state = struct.unpack("<IIiI", reply)
+        return bool(length == 12 and echo == 109 and status >= 0)
     try:
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
             s.settimeout(timeout)
@@ -274,8 +348,10 @@ def is_running(path: Optional[_Path] = None) -> bool:
 class PaperTerminal:
     """A paper terminal started by :func:`start`; stop it with :meth:`stop`."""
 
-    def __init__(self, path: str, portable: bool, process: "subprocess.Popen[bytes]") -> None:
+    def __init__(self, path: str, portable: bool, process: "subprocess.Popen[bytes]",
+                 bridge: "Optional[subprocess.Popen[bytes]]" = None) -> None:
         self.path = path
+        self.bridge = bridge
         self.portable = portable
         self.process = process
         self.pid = process.pid
@@ -286,14 +362,25 @@ class PaperTerminal:
         return self.process.poll() is None
 
     def stop(self, timeout: float = 10.0) -> int:
-        """Ends the terminal with SIGTERM (SIGKILL after `timeout`); returns its exit status."""
+        """Ends the terminal with SIGTERM (SIGKILL after `timeout`); returns its exit status.
+        On Windows its stop event asks it to end."""
         if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+            if _WINDOWS:
+                _windows.set_event(_stop_event(self.path))
+            else:
+                self.process.send_signal(signal.SIGTERM)
             try:
                 self.process.wait(timeout)
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+        if self.bridge is not None:
+            # It leaves by itself once the terminal's pipe has gone.
+            try:
+                self.bridge.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.bridge.kill()
+                self.bridge.wait()
         return self.process.returncode
 
     def __enter__(self) -> PaperTerminal:
@@ -324,21 +411,37 @@ def start(path: Optional[_Path] = None, portable: bool = False, args: Sequence[s
     if _ready(sock, 1.0):
         raise PaperTerminalError("a terminal already serves %s" % sock)
     argv = [path] + (["/portable"] if portable else []) + list(args)
+    bridge = None
+    if under_wine(path):
+        # A Windows terminal: under Wine, with the bridge serving its socket.
+        env = _wine_environment(path, env)
+        argv = ["wine"] + argv
+        bridge = subprocess.Popen(["wine", bridge_executable(), path], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
+                                  start_new_session=True)
     with tempfile.TemporaryFile() as errors:
+        detach = dict(creationflags=getattr(subprocess, "CREATE_NEW_PROCESS_GROUP")) if _WINDOWS else \
+            dict(start_new_session=True)
         process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=errors, start_new_session=True, env=env)
+                                   stderr=errors, env=env, **detach)
         deadline = time.monotonic() + timeout
         while True:
             code = process.poll()
             if code is not None:
+                if bridge is not None:
+                    bridge.kill()
+                    bridge.wait()
                 errors.seek(0)
                 message = errors.read().decode("utf-8", "replace").strip()
                 raise PaperTerminalError("paper terminal exited with status %d: %s" % (code, message))
             if _ready(sock, 1.0):
-                return PaperTerminal(path, portable, process)
+                return PaperTerminal(path, portable, process, bridge)
             if time.monotonic() > deadline:
                 process.kill()
                 process.wait()
+                if bridge is not None:
+                    bridge.kill()
+                    bridge.wait()
                 raise PaperTerminalError("paper terminal did not answer within %g s" % timeout)
             time.sleep(0.02)
 
@@ -362,16 +465,33 @@ def stop(path: Optional[_Path] = None, portable: bool = False, timeout: float = 
 
     Returns True when a running terminal was stopped, False when none ran.
     """
+    if under_wine(path):
+        pids = _wine_pids(path)
+        for pid in pids:
+            _end(pid, timeout)
+        return bool(pids)
     pid_file = os.path.join(data_folder(path, portable), "paper.pid")
     try:
         with open(pid_file) as f:
             pid = int(f.read().strip())
     except (OSError, ValueError):
         return False
+    if _WINDOWS:
+        # Only the terminal of `path` has this event: a stale pid file is harmless.
+        if not _windows.set_event(_stop_event(path)):
+            return False
+        if not _windows.wait_process(pid, timeout, kill=True):
+            _windows.wait_process(pid, timeout)
+        return True
     link = "/proc/%d/exe" % pid
     exe = os.path.realpath(link)
     if exe != link and exe != _final_path(path):
         return False  # the pid file is stale and the number is someone else's
+    return _end(pid, timeout)
+
+
+def _end(pid: int, timeout: float) -> bool:
+    # SIGTERM, then SIGKILL after `timeout`; waits until the process has gone.
     try:
         os.kill(pid, signal.SIGTERM)
     except ProcessLookupError:

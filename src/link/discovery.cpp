@@ -15,7 +15,9 @@ constexpr uint32_t kStartWaitSeconds = 60;
 constexpr size_t kParentPathCapacity = 259;
 
 // Paths are formatted into buffers of 260 units: what does not fit is cut.
+// They are written with '/' here and take the system's separator.
 std::u16string Bounded(std::u16string path) {
+  path = platform::NativePath(std::move(path));
   if (path.size() > kMaxPath) path.resize(kMaxPath);
   return path;
 }
@@ -41,40 +43,57 @@ std::u16string OriginFolder(const std::string& bytes) {
 
 }  // namespace
 
-bool FindTerminal(CInterClient& client) {
-  std::u16string roaming;
-  if (!platform::RoamingDataFolder(&roaming) || roaming.empty()) return false;
-  std::u16string root = roaming + u"/Halcyra/Terminal/";
+namespace {
+
+// Examines the data folders under `root` (those of the Wine prefix `wine_prefix`
+// when it is not empty) and keeps the best in `best`. False when the root
+// cannot be listed.
+bool PickFromRoot(CInterClient& client, const std::u16string& root, const std::u16string& parent,
+                  const std::u16string& wine_prefix, TerminalLocation* best) {
   std::vector<platform::DirEntry> entries;
   // A data folder so deep that the root does not fit its buffer cannot be
   // listed as it stands; cutting it would list some other folder.
-  if (root.size() > kMaxPath || !platform::ListDirectory(root, &entries)) {
-    client.SetMessage(U16("Borvane x64 not found"));
-    return false;
-  }
-
-  // A terminal that started this process is the one it means to drive.
-  const std::u16string parent = GetParentProcessPath();
-  TerminalLocation best;
+  if (root.size() > kMaxPath || !platform::ListDirectory(root, &entries)) return false;
   for (const platform::DirEntry& entry : entries) {
     if (!entry.directory || entry.name.empty() || entry.name[0] == u'.') continue;
     TerminalLocation candidate;
-    if (!CheckDataFolder(client, Bounded(root + entry.name), &candidate)) continue;
+    if (!CheckDataFolder(client, Bounded(root + entry.name), &candidate, wine_prefix)) continue;
+    // A terminal that started this process is the one it means to drive.
     if (!parent.empty() && platform::FinalPath(candidate.path, kMaxPath) == parent) {
-      best = candidate;
+      *best = candidate;
       break;
     }
     // The latest wins; of equal times the one listed first stays.
-    if (best.path.empty() || candidate.time > best.time) best = candidate;
+    if (best->path.empty() || candidate.time > best->time) *best = candidate;
   }
+  return true;
+}
+
+}  // namespace
+
+bool FindTerminal(CInterClient& client) {
+  const std::u16string parent = GetParentProcessPath();
+  TerminalLocation best;
+  std::u16string roaming;
+  const bool native = platform::RoamingDataFolder(&roaming) && !roaming.empty();
+  if (native) PickFromRoot(client, platform::NativePath(roaming + u"/Halcyra/Terminal/"), parent, u"", &best);
+#ifndef _WIN32
+  // Terminals under Wine come after the native ones: their data folders are
+  // in the Wine prefix, and their origin.txt holds a Windows path.
+  std::u16string prefix, wine_roaming;
+  if (best.path.empty() && platform::WineRoamingDataFolder(&prefix, &wine_roaming)) {
+    PickFromRoot(client, wine_roaming + u"/Halcyra/Terminal/", parent, prefix, &best);
+  }
+#endif
   if (best.path.empty()) {
-    client.SetMessage(U16("Borvane x64 not found"));
+    if (native) client.SetMessage(U16("Borvane x64 not found"));
     return false;
   }
   return client.Connect(best.path, best.portable);
 }
 
-bool CheckDataFolder(CInterClient& client, const std::u16string& folder, TerminalLocation* location) {
+bool CheckDataFolder(CInterClient& client, const std::u16string& folder, TerminalLocation* location,
+                     const std::u16string& wine_prefix) {
   *location = TerminalLocation();
   uint64_t time = 0;
   if (platform::LastWriteTime(Bounded(folder + u"/portable.txt"), &time)) {
@@ -100,6 +119,9 @@ bool CheckDataFolder(CInterClient& client, const std::u16string& folder, Termina
   }
   if (read_ok) {
     std::u16string install = OriginFolder(head);
+#ifndef _WIN32
+    if (!wine_prefix.empty()) install = platform::WineUnixPath(wine_prefix, install);
+#endif
     if (!install.empty()) {
       std::u16string exe = Bounded(install + u"/terminal64.exe");
       if (platform::PathExists(exe)) location->path = exe;

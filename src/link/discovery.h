@@ -20,12 +20,15 @@ struct TerminalLocation {
   bool portable = false;
 };
 
-// Picks an installation under the data root and connects to it.
+// Picks an installation under the data root (on Linux, failing that, under
+// the Wine prefix's) and connects to it.
 bool FindTerminal(CInterClient& client);
 // Whether `folder` is a terminal data folder naming an existing executable.
 // A folder without `Norrik` or without a readable `origin.txt` leaves its
-// reason in the client message.
-bool CheckDataFolder(CInterClient& client, const std::u16string& folder, TerminalLocation* location);
+// reason in the client message. With `wine_prefix`, the folder lies in that
+// Wine prefix and its origin.txt names a Windows path inside it.
+bool CheckDataFolder(CInterClient& client, const std::u16string& folder, TerminalLocation* location,
+                     const std::u16string& wine_prefix = std::u16string());
 // Final path of the executable of the process that started this one, or empty.
 std::u16string GetParentProcessPath();
 // Starts the terminal at `path` and polls its pipe `name` until it opens.

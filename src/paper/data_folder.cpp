@@ -3,7 +3,17 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -17,15 +27,32 @@
 namespace brv::paper {
 namespace {
 
+// Paths are UTF-8 here; Windows gets them as UTF-16, so that any folder
+// name works whatever the code page.
+#ifdef _WIN32
+std::wstring Wide(const std::string& path) {
+  std::u16string units = platform::FromUtf8(path);
+  return std::wstring(units.begin(), units.end());
+}
+#endif
+
+const char kSep = char(platform::kPathSeparator);
+
 bool MakeDir(const std::string& path) {
+#ifdef _WIN32
+  if (CreateDirectoryW(Wide(path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+  DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+#else
   if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return true;
   return false;
+#endif
 }
 
 // Creates every missing folder of an absolute path.
 bool MakeDirs(const std::string& path) {
   for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
+    if (i == path.size() || path[i] == '/' || path[i] == kSep) {
       if (!MakeDir(path.substr(0, i))) return false;
     }
   }
@@ -33,29 +60,50 @@ bool MakeDirs(const std::string& path) {
 }
 
 bool ReadFile(const std::string& path, std::string* content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *content = s.str();
-  return true;
+  FILE* f = OpenFile(path, "rb");
+  if (f == nullptr) return false;
+  content->clear();
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof(buffer), f)) > 0) content->append(buffer, got);
+  bool ok = ferror(f) == 0;
+  fclose(f);
+  return ok;
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {
   std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << content;
-    if (!out) return false;
-  }
+  FILE* f = OpenFile(tmp, "wb");
+  if (f == nullptr) return false;
+  bool ok = fwrite(content.data(), 1, content.size(), f) == content.size();
+  ok = fclose(f) == 0 && ok;
+  if (!ok) return false;
+#ifdef _WIN32
+  return MoveFileExW(Wide(tmp).c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+#else
   return rename(tmp.c_str(), path.c_str()) == 0;
+#endif
 }
 
+// Last-write time; only whether it changed matters.
 uint64_t MTime(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return 0;
-  return uint64_t(st.st_mtim.tv_sec) * 1000000000ull + uint64_t(st.st_mtim.tv_nsec);
+  uint64_t time = 0;
+  return platform::LastWriteTime(platform::FromUtf8(path), &time) ? time : 0;
+}
+
+// Sets the last-write time to now.
+void Touch(const std::string& path) {
+#ifdef _WIN32
+  HANDLE file = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(file, nullptr, nullptr, &now);
+  CloseHandle(file);
+#else
+  utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+#endif
 }
 
 std::string Trim(const std::string& s) {
@@ -80,17 +128,38 @@ const char kDefaultIni[] =
 
 }  // namespace
 
+FILE* OpenFile(const std::string& path, const char* mode) {
+#ifdef _WIN32
+  return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+#else
+  return fopen(path.c_str(), mode);
+#endif
+}
+
+bool RemoveFile(const std::string& path) {
+#ifdef _WIN32
+  return DeleteFileW(Wide(path).c_str()) != FALSE;
+#else
+  return unlink(path.c_str()) == 0;
+#endif
+}
+
 bool PrepareFolders(const std::string& exe, bool portable, Folders* out, std::string* error) {
   out->exe = exe;
-  out->install = exe.substr(0, exe.find_last_of('/'));
-  if (out->install.empty()) out->install = "/";
+  out->install = exe.substr(0, exe.find_last_of("/" + std::string(1, kSep)));
+  // A final path on Windows reads \\?\C:\...; the folder is shown and
+  // written to origin.txt in its everyday form.
+  if (out->install.size() >= 7 && out->install.compare(0, 4, "\\\\?\\") == 0 && out->install[5] == ':') {
+    out->install.erase(0, 4);
+  }
+  if (out->install.empty()) out->install = std::string(1, kSep);
   std::u16string roaming;
   if (!platform::RoamingDataFolder(&roaming)) {
     *error = "no per-user data folder (set HOME or XDG_DATA_HOME)";
     return false;
   }
-  std::string root = platform::ToUtf8(roaming) + "/Halcyra/Terminal";
-  out->common = root + "/Common";
+  std::string root = platform::ToUtf8(platform::NativePath(roaming + u"/Halcyra/Terminal"));
+  out->common = root + kSep + "Common";
   if (portable) {
     out->data = out->install;
   } else {
@@ -106,9 +175,10 @@ bool PrepareFolders(const std::string& exe, bool portable, Folders* out, std::st
       id += kHex[digest[i] >> 4];
       id += kHex[digest[i] & 15];
     }
-    out->data = root + "/" + id;
+    out->data = root + kSep + id;
   }
-  for (const std::string& dir : {out->data, out->data + "/Norrik", out->data + "/config", out->data + "/logs"}) {
+  const std::string data = out->data + kSep;
+  for (const std::string& dir : {out->data, data + "Norrik", data + "config", data + "logs"}) {
     if (!MakeDirs(dir)) {
       *error = "cannot create " + dir + ": " + std::strerror(errno);
       return false;
@@ -123,21 +193,20 @@ bool PrepareFolders(const std::string& exe, bool portable, Folders* out, std::st
       origin += char(u >> 8);
     }
     std::string existing;
-    if ((!ReadFile(out->data + "/origin.txt", &existing) || existing != origin) &&
-        !WriteFile(out->data + "/origin.txt", origin)) {
-      *error = "cannot write " + out->data + "/origin.txt";
+    if ((!ReadFile(data + "origin.txt", &existing) || existing != origin) && !WriteFile(data + "origin.txt", origin)) {
+      *error = "cannot write " + data + "origin.txt";
       return false;
     }
   }
-  out->ini = out->data + "/config/terminal.ini";
-  if (access(out->ini.c_str(), F_OK) != 0 && !WriteFile(out->ini, kDefaultIni)) {
+  out->ini = data + "config" + kSep + "terminal.ini";
+  if (!platform::PathExists(platform::FromUtf8(out->ini)) && !WriteFile(out->ini, kDefaultIni)) {
     *error = "cannot write " + out->ini;
     return false;
   }
   // Started last, found first: discovery prefers the newest settings file.
-  utimensat(AT_FDCWD, out->ini.c_str(), nullptr, 0);
-  out->pid_file = out->data + "/paper.pid";
-  out->log_file = out->data + "/logs/paper.log";
+  Touch(out->ini);
+  out->pid_file = data + "paper.pid";
+  out->log_file = data + "logs" + kSep + "paper.log";
   return true;
 }
 
@@ -199,11 +268,15 @@ bool Settings::AutoTrading() {
 }
 
 void AppendLog(const std::string& file, const std::string& line) {
-  FILE* f = fopen(file.c_str(), "a");
+  FILE* f = OpenFile(file, "a");
   if (f == nullptr) return;
   time_t now = time(nullptr);
   struct tm tm;
+#ifdef _WIN32
+  gmtime_s(&tm, &now);
+#else
   gmtime_r(&now, &tm);
+#endif
   char stamp[32];
   strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &tm);
   std::fprintf(f, "%s %s\n", stamp, line.c_str());

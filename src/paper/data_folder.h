@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -53,5 +54,9 @@ class Settings {
 };
 
 void AppendLog(const std::string& file, const std::string& line);
+
+// Files by UTF-8 path, on every platform.
+FILE* OpenFile(const std::string& path, const char* mode);
+bool RemoveFile(const std::string& path);
 
 }  // namespace brv::paper

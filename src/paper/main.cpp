@@ -1,17 +1,29 @@
 // The paper terminal: a terminal program of our own that serves the
 // connector's protocol over the socket named from its own executable path,
-// with a simulated market and a trading engine behind it.
+// with a simulated market and a trading engine behind it. On Windows it
+// serves the named pipe of that name instead (pipe_server.cpp).
 //
 // Usage: terminal64.exe [/portable] [--auto-trading=0|1] [--login=N]
 //                       [--seed=N] [--speed=X]
-// Exit status: 0 after SIGTERM or SIGINT, 2 when it cannot start, 3 when
-// another instance already serves its socket.
+// Exit status: 0 after SIGTERM or SIGINT (on Windows: Ctrl-C, Ctrl-Break,
+// or its stop event set), 2 when it cannot start, 3 when another instance
+// already serves its socket or pipe.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -21,11 +33,23 @@
 #include "paper/clock.h"
 #include "paper/data_folder.h"
 #include "paper/protocol.h"
-#include "paper/server.h"
 #include "platform/platform.h"
+#ifdef _WIN32
+#include "paper/pipe_server.h"
+#else
+#include "paper/server.h"
+#endif
 
 namespace {
 
+#ifdef _WIN32
+HANDLE g_stop_event = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  SetEvent(g_stop_event);
+  return TRUE;
+}
+#else
 int g_stop_pipe[2] = {-1, -1};
 
 void OnStop(int) {
@@ -35,6 +59,7 @@ void OnStop(int) {
   (void)ignored;
   errno = saved;
 }
+#endif
 
 int Fail(int code, const std::string& message) {
   std::fprintf(stderr, "terminal64: %s\n", message.c_str());
@@ -52,8 +77,10 @@ bool Option(const std::string& arg, const char* name, std::string* value) {
 
 int main(int argc, char** argv) {
   using namespace brv;
+#ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
+#endif
 
   bool portable = false;
   paper::Options cli;
@@ -79,6 +106,25 @@ int main(int argc, char** argv) {
     }
   }
 
+#ifdef _WIN32
+  // Named from its own final path, lower-cased, as the connector names it.
+  std::u16string module(32768, u'\0');
+  DWORD module_units = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(&module[0]), DWORD(module.size()));
+  if (module_units == 0 || module_units >= module.size()) return Fail(2, "cannot resolve the executable's path");
+  module.resize(module_units);
+  std::string exe = platform::ToUtf8(platform::FinalPath(module, 260));
+  uint8_t digest[32];
+  if (!link::HashPath(platform::FromUtf8(exe), digest)) return Fail(2, "hash calculation failed");
+  const std::u16string pipe_name = link::MakePipeName(digest);
+  // One instance per executable; its stop event lets tools end it cleanly.
+  const std::u16string id = pipe_name.substr(pipe_name.find_last_of(u'\\') + 1);
+  HANDLE instance = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>((u"Local\\" + id).c_str()));
+  if (instance == nullptr) return Fail(2, "cannot create the instance lock");
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return Fail(3, "another paper terminal serves its pipe");
+  g_stop_event = CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>((u"Local\\" + id + u".Stop").c_str()));
+  if (g_stop_event == nullptr) return Fail(2, "cannot create the stop event");
+  std::string error;
+#else
   char resolved[PATH_MAX];
   if (realpath("/proc/self/exe", resolved) == nullptr) return Fail(2, "cannot resolve the executable's path");
   std::string exe = resolved;
@@ -93,6 +139,7 @@ int main(int argc, char** argv) {
   int lock_fd = -1;
   int claimed = paper::ClaimSocket(socket_path, &lock_fd, &error);
   if (claimed != 0) return Fail(claimed, error);
+#endif
 
   paper::Folders folders;
   if (!paper::PrepareFolders(exe, portable, &folders, &error)) return Fail(2, error);
@@ -109,6 +156,14 @@ int main(int argc, char** argv) {
 
   paper::Clock clock(options.speed);
   paper::Terminal terminal(folders, &settings, &clock, options);
+#ifdef _WIN32
+  paper::PipeServer server(terminal, g_stop_event);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  int listening = server.Listen(pipe_name, &error);
+  if (listening != 0) return Fail(listening, error);
+  const std::string endpoint = platform::ToUtf8(pipe_name);
+  const unsigned long pid_number = GetCurrentProcessId();
+#else
   paper::Server server(terminal);
   if (pipe2(g_stop_pipe, O_CLOEXEC) != 0) return Fail(2, "pipe failed");
   struct sigaction sa;
@@ -119,17 +174,28 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
 
   if (!server.Listen(socket_path, &error)) return Fail(2, error);
-  FILE* pid = fopen(folders.pid_file.c_str(), "w");
+  const std::string& endpoint = socket_path;
+  const unsigned long pid_number = static_cast<unsigned long>(getpid());
+#endif
+  FILE* pid = paper::OpenFile(folders.pid_file, "w");
   if (pid != nullptr) {
-    std::fprintf(pid, "%d\n", int(getpid()));
+    std::fprintf(pid, "%lu\n", pid_number);
     fclose(pid);
   }
-  paper::AppendLog(folders.log_file, "started, serving " + socket_path);
+  paper::AppendLog(folders.log_file, "started, serving " + endpoint);
 
+#ifdef _WIN32
+  server.Run();
+#else
   server.Run(g_stop_pipe[0]);
+#endif
 
-  unlink(folders.pid_file.c_str());
+  paper::RemoveFile(folders.pid_file);
   paper::AppendLog(folders.log_file, "stopped");
+#ifdef _WIN32
+  CloseHandle(instance);
+#else
   close(lock_fd);
+#endif
   return 0;
 }

@@ -73,8 +73,11 @@ double Normal(uint64_t h) {
 
 const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 
+#if defined(__GNUC__)
+#define BRV_VECTOR_RANK 1
 // Four 32-bit integers in a vector register (a GCC and Clang extension).
 typedef int32_t Int4 __attribute__((vector_size(16)));
+#endif
 
 // a if the condition holds, else b: a selection by mask, without a branch.
 template <class T>
@@ -283,6 +286,7 @@ void TickSource::Draw(int64_t minute, DrawnTicks* out) {
   for (int i = 1; i < n; ++i) keys[i] = int32_t(1 + Hash(seed, m, 2, uint64_t(i)) % 59999) * 256 + i;
   for (int k = 0; k < 16; ++k) keys[n + k] = INT32_MAX;  // padding, ranked n and beyond
   int32_t sorted[256 + 16];
+#if BRV_VECTOR_RANK
   for (int i = 0; i < n; i += 16) {
     Int4 k0, k1, k2, k3, r0 = {}, r1 = {}, r2 = {}, r3 = {};
     std::memcpy(&k0, keys + i, sizeof k0);
@@ -303,6 +307,14 @@ void TickSource::Draw(int64_t minute, DrawnTicks* out) {
       sorted[r3[k]] = keys[i + 12 + k] >> 8;
     }
   }
+#else
+  // The same ranks without vector types (other compilers).
+  for (int i = 0; i < n; ++i) {
+    int rank = 0;
+    for (int j = 0; j < n; ++j) rank += keys[j] < keys[i] ? 1 : 0;
+    sorted[rank] = keys[i] >> 8;
+  }
+#endif
 
   // A Brownian bridge from anchor to anchor over the minute, sampled at the
   // offsets (a millisecond drawn twice holds one tick).

@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "paper/codes.h"
+#include "paper/serve.h"
 
 namespace brv::paper {
 namespace {
@@ -147,20 +147,9 @@ void Server::Reap(bool all) {
 }
 
 void Server::Serve(int fd, std::shared_ptr<std::atomic<bool>> done) {
-  Session session;
-  std::vector<uint8_t> message;
-  for (;;) {
-    uint8_t head[4];
-    if (!ReadAll(fd, head, 4)) break;
-    uint32_t length = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24;
-    // A length that cannot hold a command, or that no request of the
-    // protocol comes near, leaves the stream unframeable: drop the client.
-    if (length < 4 || length > kMaxRequest) break;
-    message.resize(length);
-    if (!ReadAll(fd, message.data(), length)) break;
-    std::string reply = terminal_.Handle(session, message.data(), length);
-    if (reply.empty() || !WriteAll(fd, reply)) break;
-  }
+  ServeClient(
+      terminal_, [fd](void* data, size_t n) { return ReadAll(fd, data, n); },
+      [fd](const std::string& reply) { return WriteAll(fd, reply); });
   shutdown(fd, SHUT_RDWR);
   done->store(true);
 }

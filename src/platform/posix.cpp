@@ -318,9 +318,25 @@ std::u16string ParentProcessPath() {
 }
 
 bool StartProcess(const std::u16string& path, bool portable) {
-  std::string exe = Utf8(path);
-  char portable_arg[] = "/portable";
-  char* argv[3] = {&exe[0], portable ? portable_arg : nullptr, nullptr};
+  // A Windows terminal runs under Wine, reached through the bridge.
+  if (IsWindowsProgram(path)) return StartUnderWine(path, portable);
+  std::vector<std::string> args = {Utf8(path)};
+  if (portable) args.emplace_back("/portable");
+  return StartDetached(args, nullptr);
+}
+
+bool StartDetached(const std::vector<std::string>& args, const std::vector<std::string>* env) {
+  // Everything the child needs is made before fork: after it, only
+  // async-signal-safe calls.
+  std::vector<std::string> strings = args;
+  std::vector<char*> argv;
+  for (std::string& a : strings) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  std::vector<std::string> env_strings = env != nullptr ? *env : std::vector<std::string>();
+  std::vector<char*> envp;
+  for (std::string& e : env_strings) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
+  const char* exe = argv[0];
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return false;
   long max_fd = sysconf(_SC_OPEN_MAX);
@@ -352,7 +368,11 @@ bool StartProcess(const std::u16string& path, bool portable) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int sig = 1; sig < 32; ++sig) signal(sig, SIG_DFL);
-    execv(exe.c_str(), argv);
+    if (env != nullptr) {
+      execve(exe, argv.data(), envp.data());
+    } else {
+      execv(exe, argv.data());
+    }
     int err = errno;
     ssize_t ignored = write(report[1], &err, sizeof(err));
     (void)ignored;

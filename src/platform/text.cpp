@@ -26,8 +26,19 @@ char16_t LowerUnit(char16_t unit) {
   return (it != end && it->upper == unit) ? it->lower : unit;
 }
 
+#ifndef _WIN32
+// POSIX has no system mapping that is both per-unit and locale-free, so the
+// pipe name is lower-cased with the table, which agrees with Python's
+// str.lower() for every unit that lowers to one unit. Windows uses the
+// system's own call (windows.cpp).
 void LowerCase(char16_t* text, size_t n) {
   for (size_t i = 0; i < n; ++i) text[i] = LowerUnit(text[i]);
+}
+#endif
+
+std::u16string NativePath(std::u16string path) {
+  if (kPathSeparator != u'/') std::replace(path.begin(), path.end(), u'/', kPathSeparator);
+  return path;
 }
 
 std::string ToUtf8(const std::u16string& text) {

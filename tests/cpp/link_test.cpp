@@ -1,12 +1,16 @@
-// The pipe writer over a real socket: a request larger than its buffer
+// The pipe writer over a real socket (a named pipe on Windows): a request larger than its buffer
 // arrives complete and in order (no request of the module is that large;
 // the reader's buffered and direct paths are covered by the Python tests).
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -21,6 +25,7 @@
 
 using namespace brv;
 
+#ifndef _WIN32
 namespace {
 // How many of the next connects report EINTR after the kernel took them up:
 // what POSIX allows, where the connection then completes in the background
@@ -38,9 +43,47 @@ extern "C" int connect(int fd, const sockaddr* addr, socklen_t len) {
   }
   return int(rc);
 }
+#endif
 
 namespace {
 
+#ifdef _WIN32
+const wchar_t kPipe[] = L"\\\\.\\pipe\\BRV.Terminal.UNIT";
+
+// A pipe instance at a test name, and the client connected to it. The
+// buffers hold the largest test message, so the writer never waits for a
+// reader.
+struct Loopback {
+  HANDLE server = INVALID_HANDLE_VALUE;
+  link::CInterClient client;
+
+  Loopback() {
+    server = CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20, 1 << 20, 0,
+                              nullptr);
+    client.OpenPipe(reinterpret_cast<const char16_t*>(kPipe));
+    ConnectNamedPipe(server, nullptr);  // fails with "connected": the client came first
+  }
+  ~Loopback() {
+    client.Close();
+    if (server != INVALID_HANDLE_VALUE) CloseHandle(server);
+  }
+  std::vector<uint8_t> Receive(size_t n) {
+    std::vector<uint8_t> out(n);
+    size_t got = 0;
+    while (got < n) {
+      DWORD r = 0;
+      if (!ReadFile(server, out.data() + got, DWORD(n - got), &r, nullptr) || r == 0) break;
+      got += r;
+    }
+    out.resize(got);
+    return out;
+  }
+  void Send(const std::vector<uint8_t>& bytes) {
+    DWORD sent = 0;
+    WriteFile(server, bytes.data(), DWORD(bytes.size()), &sent, nullptr);
+  }
+};
+#else
 // A listening socket at the name derived for `name`, and the module's
 // client connected to it.
 struct Loopback {
@@ -84,6 +127,7 @@ struct Loopback {
     return out;
   }
 };
+#endif
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
@@ -91,6 +135,7 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
+#ifndef _WIN32
 // Sends a reply (length, echo, status, payload) from the terminal's side.
 void SendReply(int fd, uint32_t echo, int32_t status, const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> out(12);
@@ -99,7 +144,7 @@ void SendReply(int fd, uint32_t echo, int32_t status, const std::vector<uint8_t>
   out.insert(out.end(), payload.begin(), payload.end());
   send(fd, out.data(), out.size(), 0);
 }
-
+#endif
 
 }  // namespace
 
@@ -118,6 +163,7 @@ TEST(writer_moves_a_request_larger_than_its_buffer_in_order) {
   CHECK(loop.Receive(expected.size()) == expected);
 }
 
+#ifndef _WIN32
 TEST(an_interrupted_connect_is_waited_for_not_repeated) {
   g_connects_interrupted = 1;
   Loopback loop;
@@ -158,3 +204,33 @@ TEST(call_cycle_turns_each_reply_into_one_result_code) {
   CHECK(link::CallValue(173, link::Body(), &value) == kIpcSendFailed);
   CHECK(link::CallValue(173, link::Body(), &value) == kNoIpcConnection);
 }
+#endif
+
+#ifdef _WIN32
+// The pipe's own error codes: a missing pipe is error 2; a read on a pipe
+// whose server closed its end fails with 109, which closes the client,
+// while a write there fails with 232 and leaves the handle to the caller.
+TEST(windows_pipe_error_codes) {
+  link::CInterClient absent;
+  CHECK(!absent.OpenPipe(u"\\\\.\\pipe\\BRV.Terminal.ABSENT"));
+  CHECK(absent.message() == u"CreateFile failed [2]");
+
+  Loopback loop;
+  CHECK(loop.client.IsOpen());
+  loop.Send({4, 0, 0, 0, 1, 2, 3, 4});
+  CloseHandle(loop.server);
+  loop.server = INVALID_HANDLE_VALUE;
+  uint32_t error = 0;
+  uint8_t byte = 0;
+  CHECK(!platform::WritePipe(loop.client.handle(), &byte, 1, &error));
+  CHECK(error == 232);
+  CHECK(loop.client.IsOpen());
+  link::PipeReader reader(loop.client);
+  CHECK(reader.Begin());  // what the server sent before it left is still read
+  uint8_t body[4];
+  CHECK(reader.Read(body, 4) && body[3] == 4);
+  link::PipeReader after(loop.client);
+  CHECK(!after.Begin());
+  CHECK(!loop.client.IsOpen());
+}
+#endif
