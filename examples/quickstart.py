@@ -79,21 +79,29 @@ def run() -> int:
             name, info.description, info.digits, tick.bid, info.digits, tick.ask, info.spread,
             stamp.strftime("%Y-%m-%d %H:%M:%S.%f")[:-3]))
 
-    digits = need(brv.symbol_info(SYMBOL), "symbol_info").digits
-    rates = need(brv.copy_rates_from_pos(SYMBOL, paper.TIMEFRAME_H1, 0, 20), "copy_rates_from_pos")
-    section("%s, last 20 hourly bars (the last one is still forming)" % SYMBOL)
+    # Forex closes for the weekend (Friday 22:00 to Sunday 22:00 UTC); crypto
+    # trades every day. On a weekend the session trades Bitcoin instead.
+    symbol = SYMBOL
+    probe = need(brv.order_check({"action": paper.TRADE_ACTION_DEAL, "symbol": SYMBOL, "volume": 0.01,
+                                  "type": paper.ORDER_TYPE_BUY}), "order_check")
+    if probe.retcode == paper.RETCODE_MARKET_CLOSED:
+        symbol = "BTCUSD"
+        section("%s: market closed for the weekend; trading %s, which trades every day" % (SYMBOL, symbol))
+    digits = need(brv.symbol_info(symbol), "symbol_info").digits
+    rates = need(brv.copy_rates_from_pos(symbol, paper.TIMEFRAME_H1, 0, 20), "copy_rates_from_pos")
+    section("%s, last 20 hourly bars (the last one is still forming while the market is open)" % symbol)
     show_bars(rates, digits)
 
     request: brv.TradeRequestDict = {
         "action": paper.TRADE_ACTION_DEAL,
-        "symbol": SYMBOL,
+        "symbol": symbol,
         "volume": 0.1,
         "type": paper.ORDER_TYPE_BUY,
         "type_filling": paper.ORDER_FILLING_FOK,
         "comment": "quickstart",
     }
     check = need(brv.order_check(request), "order_check")
-    section("Buy 0.1 lot of %s" % SYMBOL)
+    section("Buy 0.1 lot of %s" % symbol)
     print("check: %s (margin %.2f, free margin after %.2f)" % (check.comment, check.margin, check.margin_free))
     result = need(brv.order_send(request), "order_send")
     print("send:  retcode %d %s, order %d, deal %d, price %.*f" % (
@@ -102,7 +110,7 @@ def run() -> int:
         return 1
 
     section("Open position")
-    for p in need(brv.positions_get(symbol=SYMBOL), "positions_get"):
+    for p in need(brv.positions_get(symbol=symbol), "positions_get"):
         kind = "buy" if p.type == paper.POSITION_TYPE_BUY else "sell"
         print("#%d %s %s %.2f at %.*f, now %.*f, profit %.2f" % (
             p.ticket, kind, p.symbol, p.volume, digits, p.price_open, digits, p.price_current, p.profit))

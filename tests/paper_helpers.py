@@ -111,13 +111,28 @@ def install(tmp_path):
     yield str(exe)
 
 
+#: Wednesday 2026-12-02 12:00 UTC: the tests' terminals start their clock
+#: there, so that forex, metals and indices are open whatever the day.
+WEEKDAY_NOON = 1796212800
+
+
+def pin_clock(install, portable=False, start_time=WEEKDAY_NOON):
+    """Writes the terminal's settings file so that its clock starts at `start_time`."""
+    config = os.path.join(paper.data_folder(install, portable), "config")
+    os.makedirs(config, mode=0o700, exist_ok=True)
+    with open(os.path.join(config, "terminal.ini"), "w") as f:
+        f.write("[Paper]\nStartTime=%d\n" % start_time)
+
+
 @pytest.fixture
 def started(isolated, install):
     """Starts terminals in the isolated folders and stops them all afterwards,
-    including those that the module started (found through their pid files)."""
+    including those that the module started (found through their pid files).
+    Their clock starts on a weekday (see WEEKDAY_NOON)."""
     terminals = []
 
     def run(*args, path=None, portable=False):
+        pin_clock(path or install, portable)
         t = paper.start(path or install, portable=portable, args=args)
         terminals.append(t)
         return t

@@ -8,6 +8,7 @@ import pytest
 import borvane as brv
 import borvane.paper as paper
 from test_group import match_group
+import paper_helpers
 from paper_helpers import connected, install, isolated, started  # noqa: F401
 
 
@@ -97,9 +98,11 @@ def test_years_of_minute_history_are_served_deterministically(connected):
     assert bars.tobytes() == again.tobytes()
     daily = brv.copy_rates_range("AUDUSD", paper.TIMEFRAME_D1, day, day)
     assert_aggregate(daily[0], bars)
-    # History starts at a fixed date; nothing comes before it.
-    first = brv.copy_rates_range("AUDUSD", paper.TIMEFRAME_D1, 0, paper.HISTORY_START + 2 * 86400)
-    assert list(first["time"]) == [paper.HISTORY_START + k * 86400 for k in range(3)]
+    # History starts at a fixed date; nothing comes before it. 2010-01-02 was
+    # a Saturday: forex has no bar that day, crypto has.
+    for symbol, days in (("AUDUSD", [0, 2]), ("BTCUSD", [0, 1, 2])):
+        first = brv.copy_rates_range(symbol, paper.TIMEFRAME_D1, 0, paper.HISTORY_START + 2 * 86400)
+        assert list(first["time"]) == [paper.HISTORY_START + k * 86400 for k in days]
 
 
 @pytest.mark.parametrize("selection, required", [
@@ -173,3 +176,61 @@ def test_market_book_of_subscribed_symbols(connected):
     assert all(e.volume > 0 and e.volume_dbl == e.volume for e in book)
     assert brv.market_book_release("EURUSD")
     assert not brv.market_book_release("EURUSD")
+
+
+SATURDAY_NOON = 1796472000  # 2026-12-05 12:00 UTC
+FRIDAY_CLOSE = 1796421600   # 2026-12-04 22:00 UTC
+SUNDAY_OPEN = FRIDAY_CLOSE + 2 * 86400
+
+
+@pytest.mark.parametrize("symbol, closed", [("EURUSD", True), ("XAUUSD", True), ("US500", True),
+                                            ("BTCUSD", False)])
+def test_weekend_closes_all_but_crypto(started, symbol, closed):
+    from paper_helpers import pin_clock
+    pin_clock(started.install, start_time=SATURDAY_NOON)
+    assert brv.initialize(path=started.install), brv.last_error()
+    result = brv.order_send(action=paper.TRADE_ACTION_DEAL, symbol=symbol, type=paper.ORDER_TYPE_BUY,
+                            volume=0.1)
+    assert result.retcode == (paper.RETCODE_MARKET_CLOSED if closed else paper.RETCODE_DONE)
+    tick = brv.symbol_info_tick(symbol)
+    weekend = brv.copy_ticks_range(symbol, FRIDAY_CLOSE + 1, SATURDAY_NOON, paper.COPY_TICKS_ALL)
+    hours = brv.copy_rates_from_pos(symbol, paper.TIMEFRAME_H1, 0, 30)
+    assert len(hours) == 30
+    if closed:
+        assert FRIDAY_CLOSE - 60 <= tick.time < FRIDAY_CLOSE and len(weekend) == 0
+        # Position 0 is the last bar there is: the counts skip the closed hours.
+        assert hours["time"][-1] == FRIDAY_CLOSE - 3600
+        assert tick.bid == hours["close"][-1]
+        sunday = brv.copy_rates_range(symbol, paper.TIMEFRAME_M1, SUNDAY_OPEN - 7200, SUNDAY_OPEN + 3600)
+        assert len(sunday) == 0  # still Saturday on the terminal's clock
+    else:
+        assert tick.time >= SATURDAY_NOON - 1 and len(weekend) > 0
+        assert hours["time"][-1] == SATURDAY_NOON - 0  # the current, forming bar
+
+
+@pytest.mark.parametrize("cross, first, second, combine", [
+    ("EURJPY", "EURUSD", "USDJPY", np.multiply),
+    ("EURGBP", "EURUSD", "GBPUSD", np.divide),
+    ("GBPJPY", "GBPUSD", "USDJPY", np.multiply),
+])
+def test_cross_rates_follow_their_legs(connected, cross, first, second, combine):
+    # The first tick of every minute sits on the model's anchor, where a
+    # cross is exactly the product or ratio of its legs (up to rounding).
+    start = paper_helpers.WEEKDAY_NOON - 7200
+
+    def minute_mids(symbol):
+        ticks = brv.copy_ticks_range(symbol, start, start + 3600, paper.COPY_TICKS_ALL)
+        ticks = ticks[ticks["time_msc"] % 60000 == 0]
+        return (ticks["bid"] + ticks["ask"]) / 2, ticks["ask"] - ticks["bid"]
+
+    mid, spread = minute_mids(cross)
+    legs = combine(minute_mids(first)[0], minute_mids(second)[0])
+    assert len(mid) == 61  # both ends inclusive
+    assert (np.abs(mid - legs) <= spread / 2).all()
+
+
+def test_majors_move_together_through_common_factors(connected):
+    returns = {s: np.diff(np.log(brv.copy_rates_from_pos(s, paper.TIMEFRAME_D1, 1, 250)["close"]))
+               for s in ("EURUSD", "USDCHF", "AUDUSD", "NZDUSD")}
+    assert np.corrcoef(returns["EURUSD"], returns["USDCHF"])[0, 1] < -0.6
+    assert np.corrcoef(returns["AUDUSD"], returns["NZDUSD"])[0, 1] > 0.4

@@ -21,6 +21,7 @@ semantics of every request.
 
 from __future__ import annotations
 
+import argparse
 import errno
 import hashlib
 import os
@@ -28,6 +29,7 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 from typing import Any, Dict, List, Mapping, NamedTuple, Optional, Sequence, Union
@@ -123,6 +125,7 @@ REASON_API = 1
 REASON_SL = 2
 REASON_TP = 3
 REASON_DEPOSIT = 4
+REASON_SO = 5          # closed by the terminal at stop-out
 
 # Trade result codes (``retcode`` of order_check and order_send).
 RETCODE_DONE = 1
@@ -141,6 +144,8 @@ RETCODE_INVALID_ORDER = 20
 RETCODE_LIMIT_ORDERS = 21
 RETCODE_INVALID_CLOSE_BY = 22
 RETCODE_UNKNOWN_SYMBOL = 23
+RETCODE_ERROR = 24            # the terminal could not commit the change to disk
+RETCODE_MARKET_CLOSED = 25
 
 # Tick flags (bits of ``flags``).
 TICK_FLAG_BID = 1
@@ -499,7 +504,10 @@ def _end(pid: int, timeout: float) -> bool:
     deadline = time.monotonic() + timeout
     while _alive(pid):
         if time.monotonic() > deadline:
-            os.kill(pid, signal.SIGKILL)
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                break  # it ended meanwhile
             deadline = time.monotonic() + timeout
         time.sleep(0.01)
     return True
@@ -542,3 +550,75 @@ def set_auto_trading(enabled: bool, path: Optional[_Path] = None, portable: bool
     with open(tmp, "w", encoding="utf-8") as f:
         f.write("\n".join(out) + "\n")
     os.replace(tmp, ini)
+
+
+# ---- command line ----------------------------------------------------------
+
+def _pid(path: Optional[_Path], portable: bool) -> Optional[int]:
+    try:
+        with open(os.path.join(data_folder(path, portable), "paper.pid")) as f:
+            return int(f.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """``python -m borvane.paper start|stop|status|reset|accounts``."""
+    parser = argparse.ArgumentParser(prog="python -m borvane.paper",
+                                     description="Start, stop and inspect the paper terminal.")
+    parser.add_argument("command", choices=("start", "stop", "status", "reset", "accounts"))
+    parser.add_argument("--path", default=None, help="the terminal's executable (default: the bundled one)")
+    parser.add_argument("--portable", action="store_true", help="its data folder is its installation folder")
+    parser.add_argument("--login", type=int, default=None, help="reset: the account (default: the default one)")
+    parser.add_argument("options", nargs="*", help="start: further terminal options, such as --speed=60")
+    ns = parser.parse_args(argv)
+    path = ns.path if ns.path is not None else executable()
+    portable_args = ["/portable"] if ns.portable else []
+
+    def describe() -> str:
+        return "pid %s, socket %s, data folder %s" % (
+            _pid(path, ns.portable), socket_path(path), data_folder(path, ns.portable))
+
+    def run_terminal(*args: str) -> int:
+        done = subprocess.run([path] + portable_args + list(args), capture_output=True, text=True)
+        sys.stdout.write(done.stdout)
+        sys.stderr.write(done.stderr)
+        return done.returncode
+
+    if ns.command == "start":
+        try:
+            start(path, ns.portable, args=ns.options)
+        except PaperTerminalError as e:
+            print(e, file=sys.stderr)
+            return 1
+        print("started: " + describe())
+        return 0
+    if ns.command == "stop":
+        if not stop(path, ns.portable):
+            print("not running")
+            return 1
+        print("stopped")
+        return 0
+    if ns.command == "status":
+        if not is_running(path):
+            print("not running (data folder %s)" % data_folder(path, ns.portable))
+            return 1
+        print("running: " + describe())
+        return 0
+    if ns.command == "accounts":
+        return run_terminal("--accounts")
+    # reset: the terminal keeps the accounts in memory, so a running one is
+    # stopped for the reset and started again afterwards.
+    was_running = stop(path, ns.portable)
+    status = run_terminal("--reset", *(["--login=%d" % ns.login] if ns.login is not None else []))
+    if was_running:
+        try:
+            start(path, ns.portable)
+        except PaperTerminalError as e:
+            print(e, file=sys.stderr)
+            return 1
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

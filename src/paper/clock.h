@@ -1,5 +1,5 @@
 // The terminal's clock: the wall clock, optionally running faster from the
-// moment the terminal started (a speed above 1 is meant for tests and demos
+// moment the terminal started, from the wall clock's time or a given one (a speed above 1 is meant for tests and demos
 // that want the market to move quickly). It never goes backwards.
 #pragma once
 
@@ -18,11 +18,15 @@ inline int64_t WallMs() {
 
 class Clock {
  public:
-  explicit Clock(double speed) : speed_(speed > 0 ? speed : 1.0), start_(WallMs()), last_(start_) {}
+  // `start_ms` > 0 sets the clock to that moment at start (a fixed point in
+  // the market's time, for tests and demos that need, say, a weekday).
+  explicit Clock(double speed, int64_t start_ms = 0)
+      : speed_(speed > 0 ? speed : 1.0), wall_start_(WallMs()), start_(start_ms > 0 ? start_ms : wall_start_),
+        last_(start_) {}
 
   int64_t NowMs() {
     int64_t wall = WallMs();
-    int64_t now = start_ + int64_t(double(wall - start_) * speed_);
+    int64_t now = start_ + int64_t(double(wall - wall_start_) * speed_);
     int64_t prev = last_.load();
     while (now > prev && !last_.compare_exchange_weak(prev, now)) {
     }
@@ -33,6 +37,7 @@ class Clock {
 
  private:
   double speed_;
+  int64_t wall_start_;
   int64_t start_;
   std::atomic<int64_t> last_;
 };

@@ -88,6 +88,7 @@ constexpr uint32_t kReasonApi = 1;
 constexpr uint32_t kReasonSl = 2;
 constexpr uint32_t kReasonTp = 3;
 constexpr uint32_t kReasonDeposit = 4;
+constexpr uint32_t kReasonSo = 5;  // closed by the terminal at stop-out
 
 // Trade result codes (the retcode of order_check and order_send).
 constexpr uint32_t kRetDone = 1;
@@ -106,6 +107,8 @@ constexpr uint32_t kRetInvalidOrder = 20;
 constexpr uint32_t kRetLimitOrders = 21;
 constexpr uint32_t kRetInvalidCloseBy = 22;
 constexpr uint32_t kRetUnknownSymbol = 23;
+constexpr uint32_t kRetError = 24;         // the account could not be committed to disk
+constexpr uint32_t kRetMarketClosed = 25;
 
 // Tick flags (bits).
 constexpr uint32_t kTickBid = 1;

@@ -44,7 +44,7 @@ bool MakeDir(const std::string& path) {
   DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 #else
-  if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return true;
+  if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
   return false;
 #endif
 }
@@ -183,6 +183,11 @@ bool PrepareFolders(const std::string& exe, bool portable, Folders* out, std::st
       *error = "cannot create " + dir + ": " + std::strerror(errno);
       return false;
     }
+    // The user's alone (folders of earlier versions were open to others);
+    // a portable installation folder keeps its own mode.
+#ifndef _WIN32
+    if (!(portable && dir == out->data)) chmod(dir.c_str(), 0700);
+#endif
   }
   if (!portable) {
     MakeDirs(out->common);
@@ -207,6 +212,13 @@ bool PrepareFolders(const std::string& exe, bool portable, Folders* out, std::st
   Touch(out->ini);
   out->pid_file = data + "paper.pid";
   out->log_file = data + "logs" + kSep + "paper.log";
+  out->store_file = data + "paper.db";
+#ifndef _WIN32
+  for (const std::string& file : {out->ini, out->log_file, data + "origin.txt", out->store_file,
+                                  out->store_file + "-wal", out->store_file + "-shm"}) {
+    chmod(file.c_str(), 0600);
+  }
+#endif
   return true;
 }
 
@@ -235,6 +247,9 @@ bool Settings::Parse(Options* options) {
     } else if (key == "seed") {
       uint64_t v = strtoull(value.c_str(), &end, 10);
       if (end != value.c_str()) options->seed = v;
+    } else if (key == "starttime") {
+      long long v = strtoll(value.c_str(), &end, 10);
+      if (end != value.c_str() && v >= 0) options->start_time = v;
     } else if (key == "speed") {
       double v = strtod(value.c_str(), &end);
       if (end != value.c_str() && v > 0 && v <= 1e6) options->speed = v;

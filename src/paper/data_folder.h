@@ -21,6 +21,7 @@ struct Folders {
   std::string ini;      // config/terminal.ini
   std::string pid_file;
   std::string log_file;
+  std::string store_file;  // the accounts' database
 };
 
 // Creates the data folder and its files; false with a message on failure.
@@ -34,6 +35,7 @@ struct Options {
   uint64_t login = 70010001;
   uint64_t seed = 1;
   double speed = 1.0;
+  int64_t start_time = 0;  // seconds; > 0: the clock starts there instead of now
 };
 
 class Settings {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "paper/codes.h"
+#include "paper/sessions.h"
 
 namespace brv::paper {
 namespace {
@@ -30,6 +31,21 @@ std::u16string FormatPrice(const char* prefix, double price, int digits) {
   return Ascii(buf);
 }
 
+std::string FormatNumber(double value, int digits) {
+  char buf[64];
+  std::snprintf(buf, sizeof(buf), "%.*f", digits, value);
+  return buf;
+}
+
+std::string ReasonText(uint32_t reason) {
+  switch (reason) {
+    case kReasonSl: return " (stop loss)";
+    case kReasonTp: return " (take profit)";
+    case kReasonSo: return " (stop out)";
+    default: return "";
+  }
+}
+
 bool IsBuy(uint32_t type) {
   return type == kOrderBuy || type == kOrderBuyLimit || type == kOrderBuyStop || type == kOrderBuyStopLimit;
 }
@@ -42,12 +58,23 @@ bool VolumeValid(const SymbolSpec& instrument, double volume) {
   return std::fabs(steps - std::round(steps)) < 1e-6;
 }
 
-// Stops around a reference price: below and above for a buy, the other way
-// round for a sell; 0 means no stop.
-bool StopsValid(bool buy, double reference, double sl, double tp) {
+// Stops around a reference price, at least the symbol's stops level away:
+// below and above for a buy, the other way round for a sell; 0 means no stop.
+bool StopsValid(const SymbolSpec& instrument, bool buy, double reference, double sl, double tp) {
   if (sl < 0 || tp < 0) return false;
-  if (buy) return (sl == 0 || sl < reference) && (tp == 0 || tp > reference);
-  return (sl == 0 || sl > reference) && (tp == 0 || tp < reference);
+  const double gap = StopsLevel(instrument) * instrument.point() - kEps;
+  if (buy) return (sl == 0 || sl <= reference - gap) && (tp == 0 || tp >= reference + gap);
+  return (sl == 0 || sl >= reference + gap) && (tp == 0 || tp <= reference - gap);
+}
+
+// A price given with more digits than the symbol has is refused; one that
+// differs from a whole number of points only by the binary representation's
+// error is rounded to it.
+bool Normalize(const SymbolSpec& instrument, double* price) {
+  double rounded = RoundPrice(*price, instrument.digits);
+  if (std::fabs(rounded - *price) > instrument.point() * 1e-6) return false;
+  *price = rounded;
+  return true;
 }
 
 TradeResult Fail(uint32_t retcode, const char* comment) {
@@ -114,21 +141,32 @@ Engine::Engine(const Market& market, int64_t start_ms, uint64_t default_login) :
   for (const auto& config : kAccounts) {
     Account a;
     a.config = &config;
-    a.balance = config.deposit;
-    a.next_ticket = 1000001;
-    a.evaluated_msc = start_ms;
-    Deal d{};
-    d.ticket = a.next_ticket++;
-    d.time_msc = start_ms;
-    d.type = kDealBalance;
-    d.reason = kReasonDeposit;
-    d.profit = config.deposit;
-    d.instrument = nullptr;
-    d.comment = u"Initial deposit";
-    a.deals.push_back(d);
+    Reset(a, start_ms, 0);
     if (config.login == default_login) current_ = accounts_.size();
     accounts_.push_back(std::move(a));
   }
+}
+
+void Engine::Reset(Account& account, int64_t now_ms, uint64_t next_ticket) const {
+  const AccountConfig* config = account.config;
+  account = Account();
+  account.config = config;
+  account.balance = config->deposit;
+  account.next_ticket = std::max<uint64_t>(1000001, next_ticket);
+  account.evaluated_msc = now_ms;
+  Deal d{};
+  d.ticket = account.next_ticket++;
+  d.time_msc = now_ms;
+  d.type = kDealBalance;
+  d.reason = kReasonDeposit;
+  d.profit = config->deposit;
+  d.instrument = nullptr;
+  d.comment = u"Initial deposit";
+  account.deals.push_back(d);
+}
+
+void Engine::Log(const Account& account, const std::string& line) const {
+  if (hooks_.log) hooks_.log(std::to_string(account.config->login) + ": " + line);
 }
 
 bool Engine::Authorize(uint64_t login, const std::u16string& password, const std::u16string& server) {
@@ -257,6 +295,9 @@ uint64_t Engine::OpenPosition(Account& account, Order& order, double price, int6
   p.watch_msc = at_ms;
   account.positions.push_back(p);
   account.history.push_back(order);
+  Log(account, "deal #" + std::to_string(d.ticket) + " " + (buy ? "buy " : "sell ") + FormatNumber(d.volume, 2) + " " +
+                   order.instrument->name + " at " + FormatNumber(price, order.instrument->digits) +
+                   " opens position #" + std::to_string(p.ticket));
   return d.ticket;
 }
 
@@ -297,7 +338,10 @@ uint64_t Engine::ClosePosition(Account& account, size_t i, double volume, double
   d.instrument = p.instrument;
   d.comment = comment;
   account.deals.push_back(d);
-  account.balance += d.profit;
+  account.balance = RoundMoney(account.balance + d.profit);
+  Log(account, "deal #" + std::to_string(d.ticket) + " " + (buy ? "sell " : "buy ") + FormatNumber(volume, 2) + " " +
+                   p.instrument->name + " at " + FormatNumber(price, p.instrument->digits) + " closes position #" +
+                   std::to_string(p.ticket) + ReasonText(reason) + ", profit " + FormatNumber(d.profit, 2));
   if (volume >= p.volume - kEps) {
     account.positions.erase(account.positions.begin() + long(i));
   } else {
@@ -311,7 +355,18 @@ uint64_t Engine::ClosePosition(Account& account, size_t i, double volume, double
 // ---- requests ------------------------------------------------------------
 
 TradeResult Engine::Send(const TradeRequest& request, int64_t now_ms) {
-  return Execute(accounts_[current_], request, now_ms);
+  Account& account = accounts_[current_];
+  if (!hooks_.commit) return Execute(account, request, now_ms);
+  Account before = account;
+  TradeResult r = Execute(account, request, now_ms);
+  if (r.retcode != kRetDone && r.retcode != kRetPlaced) return r;
+  // Answered only once committed: a change that cannot be stored is undone.
+  if (!hooks_.commit(account)) {
+    account = std::move(before);
+    return Fail(kRetError, "Cannot store the account");
+  }
+  account.committed_msc = account.evaluated_msc;
+  return r;
 }
 
 TradeResult Engine::Check(const TradeRequest& request, int64_t now_ms, Figures* after) const {
@@ -325,7 +380,26 @@ TradeResult Engine::Check(const TradeRequest& request, int64_t now_ms, Figures* 
   return r;
 }
 
-TradeResult Engine::Execute(Account& account, const TradeRequest& r, int64_t now_ms) const {
+TradeResult Engine::Execute(Account& account, const TradeRequest& request, int64_t now_ms) const {
+  // Prices and stops in the symbol's digits: the symbol is the request's, or
+  // that of the position or order it names.
+  const SymbolSpec* instrument = request.symbol.empty() ? nullptr : FindSymbol(request.symbol);
+  for (const Position& p : account.positions) {
+    if (instrument == nullptr && p.ticket == request.position) instrument = p.instrument;
+  }
+  for (const Order& o : account.orders) {
+    if (instrument == nullptr && o.ticket == request.order) instrument = o.instrument;
+  }
+  if (instrument != nullptr && !MarketOpen(*instrument, FloorDiv(now_ms, 60000))) {
+    return Fail(kRetMarketClosed, "Market closed");
+  }
+  TradeRequest r = request;
+  if (instrument != nullptr) {
+    if (!Normalize(*instrument, &r.price) || !Normalize(*instrument, &r.stoplimit)) {
+      return Fail(kRetInvalidPrice, "Invalid price");
+    }
+    if (!Normalize(*instrument, &r.sl) || !Normalize(*instrument, &r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
+  }
   switch (r.action) {
     case kActionDeal:
       return Market_(account, r, now_ms);
@@ -378,7 +452,7 @@ TradeResult Engine::Market_(Account& account, const TradeRequest& r, int64_t now
     res.deal = ClosePosition(account, pos_index, r.volume, price, now_ms, kReasonApi, r.comment, r.magic, &order);
     res.order = order;
   } else {
-    if (!StopsValid(buy, buy ? tick.bid : tick.ask, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
+    if (!StopsValid(*instrument, buy, buy ? tick.bid : tick.ask, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
     Figures f = ComputeFigures(account, now_ms);
     if (f.margin_free - Margin(account, *instrument, r.volume, price, now_ms) < 0) return Fail(kRetNoMoney, "No money");
     Order o{};
@@ -436,7 +510,7 @@ TradeResult Engine::Pending(Account& account, const TradeRequest& r, int64_t now
   }
   bool stop_limit = r.type == kOrderBuyStopLimit || r.type == kOrderSellStopLimit;
   double entry = stop_limit ? r.stoplimit : r.price;
-  if (!StopsValid(buy, entry, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
+  if (!StopsValid(*instrument, buy, entry, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
   if (account.orders.size() >= kMaxOrders) return Fail(kRetLimitOrders, "Too many pending orders");
   Figures f = ComputeFigures(account, now_ms);
   if (f.margin_free - Margin(account, *instrument, r.volume, entry, now_ms) < 0) return Fail(kRetNoMoney, "No money");
@@ -472,7 +546,7 @@ TradeResult Engine::Sltp(Account& account, const TradeRequest& r, int64_t now_ms
     if (p.ticket != r.position) continue;
     Tick tick = market_.LastTick(*p.instrument, now_ms);
     bool buy = p.type == kPositionBuy;
-    if (!StopsValid(buy, buy ? tick.bid : tick.ask, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
+    if (!StopsValid(*p.instrument, buy, buy ? tick.bid : tick.ask, r.sl, r.tp)) return Fail(kRetInvalidStops, "Invalid stops");
     p.sl = r.sl;
     p.tp = r.tp;
     p.update_msc = now_ms;
@@ -587,7 +661,7 @@ TradeResult Engine::CloseBy(Account& account, const TradeRequest& r, int64_t now
     d.instrument = p->instrument;
     d.comment = r.comment;
     account.deals.push_back(d);
-    account.balance += d.profit;
+    account.balance = RoundMoney(account.balance + d.profit);
     if (first_deal == 0) first_deal = d.ticket;
   }
   for (uint64_t ticket : {pa.ticket, pb.ticket}) {
@@ -618,18 +692,62 @@ TradeResult Engine::CloseBy(Account& account, const TradeRequest& r, int64_t now
 
 // ---- lazy evaluation -------------------------------------------------------
 
-void Engine::Update(int64_t now_ms) {
-  for (auto& account : accounts_) Evaluate(account, now_ms);
+bool Engine::StopOut(Account& account, int64_t now_ms) const {
+  bool closed = false;
+  for (;;) {
+    Figures f = ComputeFigures(account, now_ms);
+    bool call = f.margin > 0 && f.margin_level < kMarginCallLevel;
+    if (call && !account.margin_call) {
+      Log(account, "margin call: margin level " + FormatNumber(f.margin_level, 2) + "%");
+    }
+    account.margin_call = call;
+    if (f.margin <= 0 || f.margin_level >= kStopOutLevel) return closed;
+    // The position losing most goes first, until the level is back.
+    size_t worst = 0;
+    double worst_profit = 0;
+    for (size_t i = 0; i < account.positions.size(); ++i) {
+      double profit = PositionProfit(account, account.positions[i], now_ms);
+      if (i == 0 || profit < worst_profit) {
+        worst = i;
+        worst_profit = profit;
+      }
+    }
+    const Position& p = account.positions[worst];
+    std::u16string comment = Ascii("[so " + FormatNumber(f.margin_level, 2) + "%]");
+    uint64_t order = 0;
+    ClosePosition(account, worst, p.volume, PositionPriceCurrent(p, now_ms), now_ms, kReasonSo, comment, p.magic,
+                  &order);
+    closed = true;
+  }
 }
 
-void Engine::Evaluate(Account& account, int64_t now_ms) const {
+void Engine::Update(int64_t now_ms) {
+  constexpr int64_t kDayMs = 86400000, kCommitEveryMs = 3600000;
+  for (auto& account : accounts_) {
+    // A long gap (a terminal started again after days) is walked a day at a
+    // time, so that the ticks held at once stay bounded.
+    bool changed = false;
+    while (now_ms - account.evaluated_msc > kDayMs) changed |= Evaluate(account, account.evaluated_msc + kDayMs);
+    changed |= Evaluate(account, now_ms);
+    changed |= StopOut(account, now_ms);
+    bool watched = !account.orders.empty() || !account.positions.empty();
+    if (hooks_.commit &&
+        (changed || (watched && account.evaluated_msc - account.committed_msc > kCommitEveryMs)) &&
+        hooks_.commit(account)) {
+      account.committed_msc = account.evaluated_msc;
+    }
+  }
+}
+
+bool Engine::Evaluate(Account& account, int64_t now_ms) const {
   const int64_t from = account.evaluated_msc;
-  if (now_ms <= from) return;
+  if (now_ms <= from) return false;
   if (account.orders.empty() && std::none_of(account.positions.begin(), account.positions.end(),
                                              [](const Position& p) { return p.sl > 0 || p.tp > 0; })) {
     account.evaluated_msc = now_ms;
-    return;
+    return false;
   }
+  bool changed = false;
   // The ticks of (from, now] per symbol, generated once per evaluation.
   std::vector<std::vector<Tick>> window(Catalogue().size());
   std::vector<bool> loaded(Catalogue().size(), false);
@@ -687,9 +805,11 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
       }
     }
     if (kind == kNone) break;
+    changed = true;
 
     if (kind == kExpire) {
       Order o = account.orders[index];
+      Log(account, "order #" + std::to_string(o.ticket) + " expired");
       account.orders.erase(account.orders.begin() + long(index));
       o.state = kStateExpired;
       o.done_msc = best;
@@ -702,17 +822,21 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
         live.type = live.type == kOrderBuyStopLimit ? kOrderBuyLimit : kOrderSellLimit;
         live.price_open = live.price_stoplimit;
         live.watch_msc = best;
+        Log(account, "order #" + std::to_string(live.ticket) + " reached its stop level: limit order at " +
+                         FormatNumber(live.price_open, live.instrument->digits));
         continue;
       }
       Order o = live;
       account.orders.erase(account.orders.begin() + long(index));
       double price = IsBuy(o.type) ? at.ask : at.bid;
+      Log(account, "order #" + std::to_string(o.ticket) + " triggered at " + FormatNumber(price, o.instrument->digits));
       Figures f = ComputeFigures(account, best);
       if (f.margin_free - Margin(account, *o.instrument, o.volume_initial, price, best) < 0) {
         o.state = kStateRejected;
         o.done_msc = best;
         o.price_current = price;
         account.history.push_back(o);
+        Log(account, "order #" + std::to_string(o.ticket) + " rejected: no money");
       } else {
         OpenPosition(account, o, price, best);
       }
@@ -726,6 +850,7 @@ void Engine::Evaluate(Account& account, int64_t now_ms) const {
     }
   }
   account.evaluated_msc = now_ms;
+  return changed;
 }
 
 }  // namespace brv::paper

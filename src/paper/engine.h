@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ constexpr const char16_t* kCompanyName = u"Borvane Paper Markets";
 
 // Digits of every account currency: money amounts are rounded to cents.
 constexpr int kCurrencyDigits = 2;
+// Margin levels (equity / margin, percent) of the margin call (logged) and of
+// the stop-out (the terminal closes positions, the most losing first).
+constexpr double kMarginCallLevel = 50.0;
+constexpr double kStopOutLevel = 30.0;
 
 struct AccountConfig {
   uint64_t login;
@@ -88,6 +93,16 @@ struct Account {
   std::vector<Deal> deals;
   uint64_t next_ticket = 0;
   int64_t evaluated_msc = 0;
+  int64_t committed_msc = 0;  // evaluation time of the last commit to disk
+  bool margin_call = false;   // below the margin call level at the last update
+};
+
+// What the engine tells the terminal: `commit` makes an account's state
+// durable (false when it could not), `log` records fills, triggers, expiries
+// and stop-outs. Either may be empty.
+struct EngineHooks {
+  std::function<bool(const Account&)> commit;
+  std::function<void(const std::string&)> log;
 };
 
 struct Figures {
@@ -109,6 +124,11 @@ class Engine {
   // password keeps the current account.
   bool Authorize(uint64_t login, const std::u16string& password, const std::u16string& server);
   const Account& current() const { return accounts_[current_]; }
+  std::vector<Account>& accounts() { return accounts_; }
+  void SetHooks(EngineHooks hooks) { hooks_ = std::move(hooks); }
+  // The account back at its deposit with an empty history; its ticket
+  // counter goes on from `next_ticket` (when above its own).
+  void Reset(Account& account, int64_t now_ms, uint64_t next_ticket) const;
 
   // Processes pending orders, expirations and stops of every account up to now.
   void Update(int64_t now_ms);
@@ -140,7 +160,12 @@ class Engine {
   TradeResult Modify(Account& account, const TradeRequest& r, int64_t now_ms) const;
   TradeResult Remove(Account& account, const TradeRequest& r, int64_t now_ms) const;
   TradeResult CloseBy(Account& account, const TradeRequest& r, int64_t now_ms) const;
-  void Evaluate(Account& account, int64_t now_ms) const;
+  // Whether anything triggered, expired or closed.
+  bool Evaluate(Account& account, int64_t now_ms) const;
+  void Log(const Account& account, const std::string& line) const;
+  // Closes positions while the margin level is below the stop-out level;
+  // whether any was closed.
+  bool StopOut(Account& account, int64_t now_ms) const;
 
   double Margin(const Account& account, const SymbolSpec& instrument, double volume, double price,
                 int64_t at_ms) const;
@@ -156,6 +181,7 @@ class Engine {
   const Market& market_;
   std::vector<Account> accounts_;
   size_t current_ = 0;
+  EngineHooks hooks_;
 };
 
 }  // namespace brv::paper

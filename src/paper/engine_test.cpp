@@ -60,13 +60,13 @@ TEST(paper_engine_market_round_trip_adds_up) {
   CHECK(open.retcode == kRetDone && open.price == market.LastTick(Eur(), t1).ask);
   Figures f = engine.ComputeFigures(engine.current(), t2);
   double bid = market.LastTick(Eur(), t2).bid;
-  CHECK(Near(f.profit, (bid - open.price) * 100000 * 0.5));
-  CHECK(Near(f.margin, 0.5 * 100000 * open.price / 100));
+  CHECK(Near(f.profit, RoundPrice((bid - open.price) * 100000 * 0.5, 2)));
+  CHECK(Near(f.margin, RoundPrice(0.5 * 100000 * open.price / 100, 2)));  // in cents
   CHECK(Near(f.equity, f.balance + f.profit) && Near(f.margin_free, f.equity - f.margin));
   TradeResult close = engine.Send(MarketOrder(kOrderSell, 0.5, open.order), t2);
   CHECK(close.retcode == kRetDone && close.price == bid);
   CHECK(engine.current().positions.empty());
-  CHECK(Near(engine.current().balance, 10000 + (bid - open.price) * 100000 * 0.5));
+  CHECK(Near(engine.current().balance, 10000 + RoundPrice((bid - open.price) * 100000 * 0.5, 2)));
   CHECK(engine.current().deals.size() == 3 && engine.current().history.size() == 2);
 }
 
@@ -188,4 +188,73 @@ TEST(paper_engine_sell_stop_loss_triggers_on_the_ask) {
   CHECK(a.positions.empty() && a.deals.size() == 3);
   if (a.deals.size() != 3) return;
   CHECK(a.deals[2].reason == kReasonSl && a.deals[2].time_msc == on_ask.time_msc && a.deals[2].price == on_ask.ask);
+}
+
+TEST(paper_engine_books_money_in_whole_cents) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  int64_t cents = 1000000;
+  for (int i = 0; i < 6; ++i) {
+    int64_t t = kStart + 60000 * (i + 1);
+    TradeResult open = engine.Send(MarketOrder(kOrderBuy, 0.01), t);
+    TradeResult close = engine.Send(MarketOrder(kOrderSell, 0.01, open.order), t + 500);
+    CHECK(close.retcode == kRetDone);
+    cents += std::llround(engine.current().deals.back().profit * 100);
+  }
+  // Exactly the sum in cents, not a sum of binary fractions drifting off it.
+  CHECK(engine.current().balance == double(cents) / 100);
+}
+
+TEST(paper_engine_refuses_volumes_prices_and_stops_as_a_trade_server) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  const int64_t t = kStart + 5000;
+  const Tick tick = market.LastTick(Eur(), t);
+  const double point = Eur().point(), level = StopsLevel(Eur()) * point;
+  struct Case {
+    TradeRequest request;
+    uint32_t retcode;
+  };
+  auto with = [](TradeRequest r, double TradeRequest::*field, double value) {
+    r.*field = value;
+    return r;
+  };
+  TradeRequest buy = MarketOrder(kOrderBuy, 0.1);
+  const Case cases[] = {
+      {MarketOrder(kOrderBuy, 0.015), kRetInvalidVolume},   // not a multiple of the step
+      {MarketOrder(kOrderBuy, 0.001), kRetInvalidVolume},   // below the minimum
+      {MarketOrder(kOrderBuy, 100.01), kRetInvalidVolume},  // above the maximum
+      {PendingOrder(kOrderBuyLimit, tick.ask - 100.5 * point), kRetInvalidPrice},  // more digits than the symbol
+      {with(buy, &TradeRequest::sl, tick.bid - level + point), kRetInvalidStops},  // closer than the stops level
+      {with(buy, &TradeRequest::tp, tick.bid + level - point), kRetInvalidStops},
+      {with(buy, &TradeRequest::sl, tick.bid - 0.5 * point - level), kRetInvalidStops},
+      {with(buy, &TradeRequest::sl, tick.bid - level), kRetDone},                    // exactly at the level
+      {with(buy, &TradeRequest::tp, tick.bid + 0.1 + 0.2 - 0.3 + level), kRetDone},  // binary noise is rounded
+  };
+  for (const Case& c : cases) {
+    TradeResult r = engine.Send(c.request, t);
+    CHECK(r.retcode == c.retcode);
+  }
+  const Position& p = engine.current().positions.back();
+  CHECK(p.tp == RoundPrice(tick.bid + level, 5));
+}
+
+TEST(paper_engine_stop_out_closes_the_most_losing_position_first) {
+  Market market(1);
+  Engine engine(market, kStart, 70010001);
+  const int64_t t = kStart + 5000;
+  TradeResult big = engine.Send(MarketOrder(kOrderBuy, 5), t);
+  TradeResult small = engine.Send(MarketOrder(kOrderBuy, 0.1), t);
+  CHECK(big.retcode == kRetDone && small.retcode == kRetDone);
+  // The big position bought 0.018 above the market: equity about 1,000, margin
+  // about 5,500, a margin level near 18 %.
+  Account& account = engine.accounts()[0];
+  account.positions[0].price_open = market.LastTick(Eur(), t).ask + 0.018;
+  engine.Update(t + 1000);
+  CHECK(account.positions.size() == 1 && account.positions[0].ticket == small.order);
+  const Deal& out = account.deals.back();
+  CHECK(out.position_id == big.order && out.reason == kReasonSo && out.entry == kEntryOut);
+  CHECK(out.comment.compare(0, 4, u"[so ") == 0);
+  Figures f = engine.ComputeFigures(account, t + 1000);
+  CHECK(f.margin_level >= kStopOutLevel);
 }

@@ -3,8 +3,7 @@
 // with a simulated market and a trading engine behind it. On Windows it
 // serves the named pipe of that name instead (pipe_server.cpp).
 //
-// Usage: terminal64.exe [/portable] [--auto-trading=0|1] [--login=N]
-//                       [--seed=N] [--speed=X]
+// Usage: see kUsage below.
 // Exit status: 0 after SIGTERM or SIGINT (on Windows: Ctrl-C, Ctrl-Break,
 // or its stop event set), 2 when it cannot start, 3 when another instance
 // already serves its socket or pipe.
@@ -22,6 +21,7 @@
 #endif
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -33,6 +33,7 @@
 #include "paper/clock.h"
 #include "paper/data_folder.h"
 #include "paper/protocol.h"
+#include "paper/store.h"
 #include "platform/platform.h"
 #ifdef _WIN32
 #include "paper/pipe_server.h"
@@ -41,6 +42,31 @@
 #endif
 
 namespace {
+
+const char kUsage[] =
+    "usage: terminal64.exe [/portable] [--auto-trading=0|1] [--login=N] [--seed=N] [--speed=X]\n"
+    "                      [--start-time=S]\n"
+    "       terminal64.exe [/portable] --reset [--login=N]\n"
+    "       terminal64.exe [/portable] --accounts\n"
+    "\n"
+    "The paper terminal: serves the connector's protocol on its socket, with a\n"
+    "simulated market and demo accounts kept in <data folder>/paper.db.\n"
+    "\n"
+    "  /portable           keep the data in the installation folder\n"
+    "  --auto-trading=0|1  whether order_send executes (default 1)\n"
+    "  --login=N           account logged in at start (default 70010001)\n"
+    "  --seed=N            seed of the market model (default 1)\n"
+    "  --speed=X           the clock runs X times faster than the wall clock\n"
+    "  --start-time=S      the clock starts at S (seconds since 1970, UTC) instead of now\n"
+    "  --reset             put the account (--login, or the default one) back at its\n"
+    "                      deposit with an empty history, then exit; refused while\n"
+    "                      the terminal runs\n"
+    "  --accounts          list the accounts with their balances, then exit\n"
+    "  --help              this text\n"
+    "\n"
+    "Settings also come from the [Paper] section of config/terminal.ini; the command\n"
+    "line wins. Exit status: 0 stopped by SIGTERM or SIGINT, 2 cannot start,\n"
+    "3 another instance serves the socket.\n";
 
 #ifdef _WIN32
 HANDLE g_stop_event = nullptr;
@@ -80,14 +106,25 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
+  // Everything the terminal creates (data folder, database, log, socket) is
+  // the user's alone.
+  umask(0077);
 #endif
 
   bool portable = false;
   paper::Options cli;
-  bool has_auto = false, has_login = false, has_seed = false, has_speed = false;
+  bool has_auto = false, has_login = false, has_seed = false, has_speed = false, has_start = false;
+  bool reset = false, list = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i], v;
-    if (arg == "/portable") {
+    if (arg == "--help" || arg == "-h" || arg == "/?") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--reset") {
+      reset = true;
+    } else if (arg == "--accounts") {
+      list = true;
+    } else if (arg == "/portable") {
       portable = true;
     } else if (Option(arg, "auto-trading", &v)) {
       cli.auto_trading = v != "0";
@@ -98,11 +135,14 @@ int main(int argc, char** argv) {
     } else if (Option(arg, "seed", &v)) {
       cli.seed = strtoull(v.c_str(), nullptr, 10);
       has_seed = true;
+    } else if (Option(arg, "start-time", &v)) {
+      cli.start_time = strtoll(v.c_str(), nullptr, 10);
+      has_start = cli.start_time >= 0;
     } else if (Option(arg, "speed", &v)) {
       cli.speed = strtod(v.c_str(), nullptr);
       has_speed = cli.speed > 0;
     } else {
-      return Fail(2, "unknown argument " + arg);
+      return Fail(2, "unknown argument " + arg + " (--help lists the options)");
     }
   }
 
@@ -120,7 +160,9 @@ int main(int argc, char** argv) {
   const std::u16string id = pipe_name.substr(pipe_name.find_last_of(u'\\') + 1);
   HANDLE instance = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>((u"Local\\" + id).c_str()));
   if (instance == nullptr) return Fail(2, "cannot create the instance lock");
-  if (GetLastError() == ERROR_ALREADY_EXISTS) return Fail(3, "another paper terminal serves its pipe");
+  if (GetLastError() == ERROR_ALREADY_EXISTS && !list) {
+    return Fail(3, reset ? "the terminal is running: stop it before a reset" : "another paper terminal serves its pipe");
+  }
   g_stop_event = CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>((u"Local\\" + id + u".Stop").c_str()));
   if (g_stop_event == nullptr) return Fail(2, "cannot create the stop event");
   std::string error;
@@ -137,12 +179,20 @@ int main(int argc, char** argv) {
 
   std::string error;
   int lock_fd = -1;
-  int claimed = paper::ClaimSocket(socket_path, &lock_fd, &error);
-  if (claimed != 0) return Fail(claimed, error);
+  if (!list) {  // listing the accounts reads the database beside a running terminal
+    int claimed = paper::ClaimSocket(socket_path, &lock_fd, &error);
+    if (claimed != 0) return Fail(claimed, reset ? "the terminal is running: stop it before a reset" : error);
+  }
 #endif
 
   paper::Folders folders;
   if (!paper::PrepareFolders(exe, portable, &folders, &error)) return Fail(2, error);
+  if (list) {
+    int status = paper::ListAccounts(folders.store_file, &error);
+    if (status != 0) return Fail(status, error);
+    std::fputs(error.c_str(), stdout);
+    return 0;
+  }
 
   // Settings come from config/terminal.ini; the command line overrides them.
   paper::Options options;
@@ -152,10 +202,21 @@ int main(int argc, char** argv) {
   if (has_login) options.login = cli.login;
   if (has_seed) options.seed = cli.seed;
   if (has_speed) options.speed = cli.speed;
+  if (has_start) options.start_time = cli.start_time;
   settings.Apply(options);
 
-  paper::Clock clock(options.speed);
+  if (reset) {
+    paper::Market market(options.seed);
+    int status = paper::ResetAccount(folders.store_file, options.login, paper::WallMs(), market, &error);
+    if (status != 0) return Fail(status, error);
+    std::fputs(error.c_str(), stdout);
+    paper::AppendLog(folders.log_file, error.substr(0, error.size() - 1));
+    return 0;
+  }
+
+  paper::Clock clock(options.speed, options.start_time * 1000);
   paper::Terminal terminal(folders, &settings, &clock, options);
+  if (!terminal.OpenStore(&error)) return Fail(2, error);
 #ifdef _WIN32
   paper::PipeServer server(terminal, g_stop_event);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "paper/codes.h"
+#include "paper/sessions.h"
 
 namespace brv::paper {
 namespace {
@@ -112,8 +113,10 @@ constexpr int kScales = 11;  // 4^0 .. 4^10 minutes (about two years)
 // two per scale; the result does not depend on the order of the calls.
 class AnchorNoise {
  public:
-  AnchorNoise(uint64_t seed, const SymbolSpec& instrument) : seed_(seed) {
-    const double sigma = instrument.daily_vol / 37.94733192202055;  // per minute: sqrt(1440)
+  AnchorNoise() : AnchorNoise(0, 0.0) {}
+  AnchorNoise(uint64_t seed, const SymbolSpec& instrument) : AnchorNoise(seed, instrument.daily_vol) {}
+  AnchorNoise(uint64_t seed, double daily_vol) : seed_(seed) {
+    const double sigma = daily_vol / 37.94733192202055;  // per minute: sqrt(1440)
     for (int k = 0; k < kScales; ++k) {
       amplitude_[k] = 0.6 * sigma * double(int64_t(1) << k);  // grows with sqrt(4^k) = 2^k
       inverse_[k] = 1.0 / double(int64_t(1) << (2 * k));       // exact: a power of two
@@ -161,6 +164,72 @@ class AnchorNoise {
   double amplitude_[kScales];
   double inverse_[kScales];
   Cell cells_[kScales];
+};
+
+// Forex is a system of currencies: each has a value against a common
+// numeraire, the exponential of a sum of value noises (its own, and a regional
+// factor shared by the European currencies or by the commodity currencies),
+// and a pair's anchor is the ratio of its two currencies' values. So crosses
+// follow their legs exactly at every anchor (EURJPY = EURUSD x USDJPY,
+// EURGBP = EURUSD / GBPUSD), and the majors are correlated through USD and
+// the regional factors (EURUSD and USDCHF strongly negative, AUDUSD and
+// NZDUSD strongly positive). Other symbols have a noise of their own.
+struct CurrencyModel {
+  const char* code;
+  double value;     // in USD, at the centre of the model
+  double own_vol;   // daily, of its own factor
+  int region;       // index in kRegionVol, or -1
+  double loading;   // of the regional factor
+};
+const CurrencyModel kCurrencies[] = {
+    {"USD", 1.0, 0.0030, -1, 0},          {"EUR", 1.0850, 0.0018, 0, 1.0},
+    {"GBP", 1.2650, 0.0030, 0, 0.6},      {"JPY", 1 / 149.50, 0.0035, -1, 0},
+    {"CHF", 1 / 0.8850, 0.0020, 0, 0.9},  {"AUD", 0.6550, 0.0030, 1, 1.0},
+    {"NZD", 0.6050, 0.0030, 1, 1.0},      {"CAD", 1 / 1.3550, 0.0022, 1, 0.5},
+};
+const double kRegionVol[] = {0.0025, 0.0030};  // Europe, commodity currencies
+
+const CurrencyModel* FindCurrency(const char* code) {
+  for (const auto& c : kCurrencies) {
+    if (std::strcmp(c.code, code) == 0) return &c;
+  }
+  return nullptr;
+}
+
+class PriceNoise {
+ public:
+  PriceNoise(uint64_t symbol_seed, uint64_t market_seed, const SymbolSpec& instrument) {
+    const CurrencyModel* base = FindCurrency(instrument.base);
+    const CurrencyModel* quote = FindCurrency(instrument.profit);
+    if (instrument.calc_mode != kCalcForex || base == nullptr || quote == nullptr) {
+      Add(AnchorNoise(symbol_seed, instrument), 1.0);
+      return;
+    }
+    offset_ = std::log(base->value / quote->value / instrument.base_price);
+    for (const auto* c : {base, quote}) {
+      double sign = c == base ? 1.0 : -1.0;
+      Add(AnchorNoise(Hash(market_seed, 0xC0, uint64_t(c - kCurrencies)), c->own_vol), sign);
+      if (c->region >= 0) {
+        Add(AnchorNoise(Hash(market_seed, 0xE0, uint64_t(c->region)), kRegionVol[c->region]), sign * c->loading);
+      }
+    }
+  }
+
+  double At(int64_t minute) {
+    double total = offset_;
+    for (int i = 0; i < count_; ++i) total += weight_[i] * factor_[i].At(minute);
+    return total;
+  }
+
+ private:
+  void Add(const AnchorNoise& noise, double weight) {
+    factor_[count_] = noise;
+    weight_[count_++] = weight;
+  }
+  AnchorNoise factor_[4];
+  double weight_[4] = {};
+  int count_ = 0;
+  double offset_ = 0;
 };
 
 // std::round for 0 <= v < 2^52, without a library call or a branch: v
@@ -234,8 +303,8 @@ struct DrawnTicks {
 // give the same ticks and aggregates as in prices.
 class TickSource {
  public:
-  TickSource(uint64_t seed, const SymbolSpec& instrument)
-      : seed_(seed), instrument_(instrument), scale_(kPow10[instrument.digits]), noise_(seed, instrument),
+  TickSource(uint64_t seed, uint64_t market_seed, const SymbolSpec& instrument)
+      : seed_(seed), instrument_(instrument), scale_(kPow10[instrument.digits]), noise_(seed, market_seed, instrument),
         bid_points_(instrument) {}
 
   // The ticks of the minute, in time order (the first at :00.000).
@@ -260,7 +329,7 @@ class TickSource {
   uint64_t seed_;
   const SymbolSpec& instrument_;
   double scale_;
-  AnchorNoise noise_;
+  PriceNoise noise_;
   BidPoints bid_points_;
   bool has_end_ = false;  // the anchor at the end of the last minute drawn
   int64_t end_minute_ = 0;
@@ -269,6 +338,11 @@ class TickSource {
 
 void TickSource::Draw(int64_t minute, DrawnTicks* out) {
   const SymbolSpec& instrument = instrument_;
+  out->minute = minute;
+  if (!MarketOpen(instrument, minute)) {  // no ticks while the market is closed
+    out->count = 0;
+    return;
+  }
   const uint64_t seed = seed_;
   const uint64_t m = uint64_t(minute);
   double factor = 1.0;
@@ -399,6 +473,8 @@ const SymbolSpec* FindSymbol(const std::u16string& name) {
   }
   return nullptr;
 }
+
+int32_t StopsLevel(const SymbolSpec& instrument) { return int32_t(std::ceil(2 * instrument.spread)); }
 
 double RoundPrice(double price, int digits) {
   double scale = digits >= 0 && digits <= 8 ? kPow10[digits] : std::pow(10.0, digits);
@@ -534,11 +610,11 @@ uint64_t Market::SymbolSeed(const SymbolSpec& instrument) const {
 }
 
 double Market::AnchorMid(const SymbolSpec& instrument, int64_t minute) const {
-  return instrument.base_price * std::exp(AnchorNoise(SymbolSeed(instrument), instrument).At(minute));
+  return instrument.base_price * std::exp(PriceNoise(SymbolSeed(instrument), seed_, instrument).At(minute));
 }
 
 void Market::MinuteTicks(const SymbolSpec& instrument, int64_t minute, std::vector<Tick>* out) const {
-  TickSource source(SymbolSeed(instrument), instrument);
+  TickSource source(SymbolSeed(instrument), seed_, instrument);
   DrawnTicks drawn;
   source.Draw(minute, &drawn);
   out->clear();
@@ -546,9 +622,15 @@ void Market::MinuteTicks(const SymbolSpec& instrument, int64_t minute, std::vect
 }
 
 Tick Market::LastTick(const SymbolSpec& instrument, int64_t now_ms) const {
-  TickSource source(SymbolSeed(instrument), instrument);
+  TickSource source(SymbolSeed(instrument), seed_, instrument);
   DrawnTicks drawn;
-  source.Draw(FloorDiv(now_ms, 60000), &drawn);
+  int64_t minute = FloorDiv(now_ms, 60000);
+  if (!MarketOpen(instrument, minute)) {
+    // Closed: the last tick before the close.
+    source.Draw(LastOpenMinute(instrument, minute), &drawn);
+    return source.Priced(drawn, drawn.count - 1);
+  }
+  source.Draw(minute, &drawn);
   int last = 0;  // the first tick, at :00.000, is never after now
   while (last + 1 < drawn.count && drawn.minute * 60000 + drawn.offset[last + 1] <= now_ms) ++last;
   return source.Priced(drawn, last);
@@ -559,10 +641,10 @@ namespace {
 uint64_t DayKey(const SymbolSpec& instrument, int64_t day) { return (uint64_t(instrument.index) << 40) ^ uint64_t(day); }
 
 // The aggregate of a day's 1,440 minutes: the sums and extremes of
-// Aggregate::Add, kept in points. Every minute opens with a trade, so the
+// Aggregate::Add, kept in points. Every open minute opens with a trade, so the
 // day has a first tick and trades.
-Aggregate DayOfTicks(uint64_t seed, const SymbolSpec& instrument, int64_t day) {
-  TickSource source(seed, instrument);
+Aggregate DayOfTicks(uint64_t seed, uint64_t market_seed, const SymbolSpec& instrument, int64_t day) {
+  TickSource source(seed, market_seed, instrument);
   DrawnTicks drawn;
   int64_t open = 0, close = 0, high = INT64_MIN, low = INT64_MAX, ask_high = INT64_MIN, ask_low = INT64_MAX;
   int64_t last_high = INT64_MIN, last_low = INT64_MAX;
@@ -570,7 +652,8 @@ Aggregate DayOfTicks(uint64_t seed, const SymbolSpec& instrument, int64_t day) {
   int32_t spread_min = INT32_MAX;
   for (int64_t minute = day * 1440; minute < (day + 1) * 1440; ++minute) {
     source.Draw(minute, &drawn);
-    if (minute == day * 1440) open = drawn.bid[0];
+    if (drawn.count == 0) continue;  // market closed
+    if (ticks == 0) open = drawn.bid[0];
     for (int i = 0; i < drawn.count; ++i) {
       high = std::max(high, drawn.bid[i]);
       low = std::min(low, drawn.bid[i]);
@@ -589,6 +672,7 @@ Aggregate DayOfTicks(uint64_t seed, const SymbolSpec& instrument, int64_t day) {
     close = drawn.bid[drawn.count - 1];
   }
   Aggregate agg;
+  if (ticks == 0) return agg;
   agg.ticks = ticks;
   agg.open = source.Price(open);
   agg.high = source.Price(high);
@@ -618,7 +702,7 @@ Aggregate Market::Day(const SymbolSpec& instrument, int64_t day) const {
     auto it = days_.find(key);
     if (it != days_.end()) return it->second;
   }
-  Aggregate agg = DayOfTicks(SymbolSeed(instrument), instrument, day);
+  Aggregate agg = DayOfTicks(SymbolSeed(instrument), seed_, instrument, day);
   std::lock_guard<std::mutex> lock(mu_);
   days_[key] = agg;
   return agg;
@@ -639,7 +723,7 @@ void Market::CacheDays(const SymbolSpec& instrument, int64_t first_day, int64_t 
   std::vector<Aggregate> found(missing.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t i = next++; i < missing.size(); i = next++) found[i] = DayOfTicks(seed, instrument, missing[i]);
+    for (size_t i = next++; i < missing.size(); i = next++) found[i] = DayOfTicks(seed, seed_, instrument, missing[i]);
   };
   std::thread helper;
   if (missing.size() >= kParallelDays && std::thread::hardware_concurrency() > 1) {
@@ -658,7 +742,7 @@ void Market::CacheDays(const SymbolSpec& instrument, int64_t first_day, int64_t 
 Aggregate Market::Range(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms) const {
   Aggregate agg;
   int64_t t = std::max(from_ms, kHistoryStart * 1000);
-  TickSource source(SymbolSeed(instrument), instrument);
+  TickSource source(SymbolSeed(instrument), seed_, instrument);
   DrawnTicks drawn;
   while (t < to_ms) {
     int64_t day = FloorDiv(t, 86400000);
@@ -700,7 +784,7 @@ void Market::Ticks(const SymbolSpec& instrument, int64_t from_ms, int64_t to_ms,
                    int64_t now_ms, std::vector<Tick>* out) const {
   int64_t from = std::max(from_ms, kHistoryStart * 1000);
   int64_t to = std::min(to_ms, now_ms);
-  TickSource source(SymbolSeed(instrument), instrument);
+  TickSource source(SymbolSeed(instrument), seed_, instrument);
   DrawnTicks drawn;
   for (int64_t minute = FloorDiv(from, 60000); minute * 60000 <= to && out->size() < limit; ++minute) {
     source.Draw(minute, &drawn);

@@ -124,6 +124,10 @@ class Market {
   mutable std::unordered_map<uint64_t, Aggregate> days_;
 };
 
+// Minimal distance of stops from the market (or from a pending order's
+// price), in points: twice the symbol's typical spread.
+int32_t StopsLevel(const SymbolSpec& instrument);
+
 // Price rounded to the symbol's digits.
 double RoundPrice(double price, int digits);
 

@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "paper/codes.h"
+#include "paper/limits.h"
 #include "paper/records.h"
+#include "paper/sessions.h"
 #include "paper/wire.h"
 #include "platform/platform.h"
 #include "positions/group.h"
@@ -50,6 +52,15 @@ Terminal::Terminal(const Folders& folders, Settings* settings, Clock* clock, con
   for (const auto& instrument : Catalogue()) selected_.push_back(instrument.selected);
 }
 
+bool Terminal::OpenStore(std::string* error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::string log_file = folders_.log_file;
+  auto log = [log_file](const std::string& line) { AppendLog(log_file, line); };
+  if (!AttachStore(&store_, &engine_, folders_.store_file, log, error)) return false;
+  engine_.Update(clock_->NowMs());  // what happened while the terminal was away
+  return true;
+}
+
 // The requests this terminal answers, and who answers each; any other
 // command gets "unsupported".
 const Terminal::Route Terminal::kRoutes[] = {
@@ -85,6 +96,42 @@ std::string Terminal::Handle(Session& session, const uint8_t* message, size_t si
     return Status(command, kStatusCallFailed);
   }
 }
+
+bool Terminal::Handle(Session& session, const uint8_t* message, size_t size, const Sink& send) {
+  session.sink = &send;
+  session.streamed = false;
+  session.stream_ok = true;
+  std::string reply = Handle(session, message, size);
+  session.sink = nullptr;
+  if (session.streamed) return session.stream_ok;
+  return !reply.empty() && send(reply);
+}
+
+namespace {
+
+// Sends a list reply of `count` records in pieces: `produce` appends the next
+// records to its argument and returns false when there are none left. The
+// count is announced first, so a producer that makes a different number of
+// records ends the connection rather than the framing.
+bool StreamList(const Sink& send, uint32_t command, uint64_t count, size_t record_size,
+                const std::function<bool(std::string*)>& produce) {
+  std::string piece;
+  AppendU32(&piece, uint32_t(12 + count * record_size));
+  AppendU32(&piece, command);
+  AppendU32(&piece, uint32_t(kStatusOk));
+  AppendU32(&piece, uint32_t(count));
+  uint64_t bytes = 0;
+  bool more = true;
+  while (more) {
+    more = produce(&piece);
+    bytes += piece.size();
+    if (!piece.empty() && !send(piece)) return false;
+    piece.clear();
+  }
+  return bytes == 16 + count * record_size;
+}
+
+}  // namespace
 
 // ---- session -------------------------------------------------------------
 
@@ -149,7 +196,7 @@ std::string Terminal::AccountInfo(Session&, uint32_t command, BodyReader& body) 
 
 // ---- bars and ticks ------------------------------------------------------
 
-std::string Terminal::Rates(Session&, uint32_t command, BodyReader& body) {
+std::string Terminal::Rates(Session& session, uint32_t command, BodyReader& body) {
   std::u16string name = body.Text(kMaxName);
   int32_t timeframe = body.I32();
   int64_t a = 0, b = 0;
@@ -173,12 +220,15 @@ std::string Terminal::Rates(Session&, uint32_t command, BodyReader& body) {
   int64_t now_s = FloorDiv(now_ms, 1000);
   int64_t oldest = BarIndex(timeframe, kHistoryStart);
   int64_t first, last;
+  // Counts and positions go over the bars that exist: those of a closed
+  // market (weekends) are skipped.
+  const int64_t span = std::min<int64_t>(count, kMaxBars);
   if (command == 106) {  // the `count` bars up to the one holding date_from
-    last = BarIndex(timeframe, std::min(a, now_s));
-    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+    last = LastOpenBar(*instrument, timeframe, BarIndex(timeframe, std::min(a, now_s)));
+    first = span == 0 ? last + 1 : OpenBarsBack(*instrument, timeframe, last, span - 1);
   } else if (command == 108) {  // position 0 is the current bar
-    last = BarIndex(timeframe, now_s) - a;
-    first = last - std::min<int64_t>(count, kMaxBars) + 1;
+    last = OpenBarsBack(*instrument, timeframe, LastOpenBar(*instrument, timeframe, BarIndex(timeframe, now_s)), a);
+    first = span == 0 ? last + 1 : OpenBarsBack(*instrument, timeframe, last, span - 1);
   } else {  // bars opening in [date_from, date_to]
     first = BarIndex(timeframe, a);
     if (BarStart(timeframe, first) < a) ++first;
@@ -187,6 +237,28 @@ std::string Terminal::Rates(Session&, uint32_t command, BodyReader& body) {
     last = std::min(last, first + int64_t(kMaxBars) - 1);
   }
   first = std::max(first, oldest);
+  const int64_t piece_bars = int64_t(kReplyPiece / kRateRecordSize);
+  if (session.sink != nullptr && last - first + 1 > piece_bars) {
+    // Counted first (every bar of an open market up to now holds ticks; the
+    // last one is made to know), then made and sent a piece at a time.
+    std::vector<Bar> bars;
+    market_.Bars(*instrument, timeframe, last, last, now_ms, &bars);
+    uint64_t count = bars.size();
+    for (int64_t i = first; i < last && BarStart(timeframe, i) * 1000 <= now_ms; ++i) {
+      count += BarOpen(*instrument, timeframe, i);
+    }
+    int64_t next = first;
+    session.streamed = true;
+    session.stream_ok = StreamList(*session.sink, command, count, kRateRecordSize, [&](std::string* out) {
+      bars.clear();
+      int64_t end = std::min(last, next + piece_bars - 1);
+      market_.Bars(*instrument, timeframe, next, end, now_ms, &bars);
+      for (const Bar& bar : bars) AppendBar(out, bar);
+      next = end + 1;
+      return next <= last;
+    });
+    return std::string();
+  }
   std::vector<Bar> bars;
   if (first <= last) market_.Bars(*instrument, timeframe, first, last, now_ms, &bars);
   std::string records;
@@ -195,7 +267,7 @@ std::string Terminal::Rates(Session&, uint32_t command, BodyReader& body) {
   return List(command, uint32_t(bars.size()), records);
 }
 
-std::string Terminal::TickList(Session&, uint32_t command, BodyReader& body) {
+std::string Terminal::TickList(Session& session, uint32_t command, BodyReader& body) {
   std::u16string name = body.Text(kMaxName);
   int64_t from = body.I64();
   int64_t to = INT64_MAX;
@@ -213,7 +285,46 @@ std::string Terminal::TickList(Session&, uint32_t command, BodyReader& body) {
   if (instrument == nullptr) return Status(command, kStatusNotFound);
   std::vector<Tick> ticks;
   size_t limit = std::min<size_t>(size_t(count), kMaxTicks);
-  if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, clock_->NowMs(), &ticks);
+  const int64_t now_ms = clock_->NowMs();
+  const size_t piece_ticks = kReplyPiece / kTickRecordSize;
+  if (session.sink != nullptr && limit > piece_ticks) {
+    // Two walks over the same ticks, a piece at a time: the first counts
+    // them, the second sends them (tick times are distinct, so each piece
+    // goes on after the last tick of the one before).
+    auto walk = [&](const std::function<bool(const std::vector<Tick>&)>& each) {
+      int64_t at = from;
+      size_t done = 0;
+      while (done < limit) {
+        ticks.clear();
+        market_.Ticks(*instrument, at, to, selection, std::min(piece_ticks, limit - done), now_ms, &ticks);
+        if (ticks.empty()) return;
+        done += ticks.size();
+        at = ticks.back().time_msc + 1;
+        if (!each(ticks)) return;
+      }
+    };
+    uint64_t total = 0;
+    walk([&](const std::vector<Tick>& part) { return (total += part.size()), true; });
+    session.streamed = true;
+    bool ok = true;
+    std::string head;
+    AppendU32(&head, uint32_t(12 + total * kTickRecordSize));
+    AppendU32(&head, command);
+    AppendU32(&head, uint32_t(kStatusOk));
+    AppendU32(&head, uint32_t(total));
+    uint64_t sent = 0;
+    ok = (*session.sink)(head);
+    walk([&](const std::vector<Tick>& part) {
+      std::string records;
+      records.reserve(part.size() * kTickRecordSize);
+      for (const Tick& t : part) AppendTick(&records, t);
+      sent += part.size();
+      return ok = ok && (*session.sink)(records);
+    });
+    session.stream_ok = ok && sent == total;
+    return std::string();
+  }
+  if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, now_ms, &ticks);
   std::string records;
   records.reserve(ticks.size() * kTickRecordSize);
   for (const Tick& t : ticks) AppendTick(&records, t);

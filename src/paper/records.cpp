@@ -53,7 +53,7 @@ std::string SymbolRecord(const SymbolSpec& s, const SymbolState& st) {
   w.U32(80, kSymbolTradeFull);            // trade_mode
   w.I64(84, 0);                           // start_time
   w.I64(92, 0);                           // expiration_time
-  w.I32(100, 0);                          // trade_stops_level
+  w.I32(100, StopsLevel(s));              // trade_stops_level
   w.I32(104, 0);                          // trade_freeze_level
   w.U32(108, kExecutionMarket);           // trade_exemode
   w.U32(112, kSwapDisabled);              // swap_mode

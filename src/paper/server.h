@@ -33,6 +33,8 @@ class Server {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
+  // Starts serving an accepted connection, or refuses it.
+  void Admit(int fd);
   void Serve(int fd, std::shared_ptr<std::atomic<bool>> done);
   void Reap(bool all);
 
