@@ -35,11 +35,11 @@ PyArray_Descr* MakeLayout(const LayoutField (&fields)[8]) {
     PyList_SET_ITEM(offsets.get(), i, offset);
     if (name == nullptr || format == nullptr || offset == nullptr) return nullptr;
   }
-  Ref spec(Py_BuildValue("{sOsOsOsi}", "names", names.get(), "formats", formats.get(), "offsets",
+  Ref description(Py_BuildValue("{sOsOsOsi}", "names", names.get(), "formats", formats.get(), "offsets",
                          offsets.get(), "itemsize", 60));
-  if (!spec) return nullptr;
+  if (!description) return nullptr;
   PyArray_Descr* descr = nullptr;
-  if (PyArray_DescrConverter(spec.get(), &descr) != NPY_SUCCEED) return nullptr;
+  if (PyArray_DescrConverter(description.get(), &descr) != NPY_SUCCEED) return nullptr;
   return descr;
 }
 
