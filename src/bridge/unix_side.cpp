@@ -14,28 +14,6 @@
 #include "platform/platform.h"
 
 namespace brv::bridge {
-namespace {
-
-bool Address(const std::string& path, sockaddr_un* addr) {
-  *addr = sockaddr_un{};
-  addr->sun_family = AF_UNIX;
-  if (path.size() >= sizeof(addr->sun_path)) return false;
-  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
-bool Answers(const std::string& path) {
-  sockaddr_un addr;
-  if (!Address(path, &addr)) return false;
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool answered = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  close(fd);
-  return answered;
-}
-
-}  // namespace
-
 std::string SocketFor(const std::string& exe) {
   std::u16string path = platform::FromUtf8(exe);
   if (path.empty() || path.size() > link::kMaxPath) return std::string();
@@ -47,7 +25,7 @@ std::string SocketFor(const std::string& exe) {
 int Listen(const std::string& socket_path, int* listen_fd, std::string* error) {
   *listen_fd = -1;
   sockaddr_un addr;
-  if (!Address(socket_path, &addr)) {
+  if (!platform::SocketAddress(socket_path, &addr)) {
     *error = "socket path too long: " + socket_path;
     return 2;
   }
@@ -60,7 +38,7 @@ int Listen(const std::string& socket_path, int* listen_fd, std::string* error) {
   }
   struct stat st;
   if (flock(lock_fd, LOCK_EX | LOCK_NB) != 0 ||
-      (lstat(socket_path.c_str(), &st) == 0 && Answers(socket_path))) {
+      (lstat(socket_path.c_str(), &st) == 0 && platform::SocketAnswers(socket_path))) {
     close(lock_fd);
     *error = "another process serves " + socket_path;
     return 3;

@@ -14,6 +14,7 @@
 
 #include "paper/limits.h"
 #include "paper/serve.h"
+#include "platform/platform.h"
 
 namespace brv::paper {
 namespace {
@@ -57,25 +58,6 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-bool FillAddress(const std::string& path, sockaddr_un* addr) {
-  std::memset(addr, 0, sizeof(*addr));
-  addr->sun_family = AF_UNIX;
-  if (path.size() >= sizeof(addr->sun_path)) return false;
-  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
-// Whether something accepts connections on the socket file.
-bool Answers(const std::string& path) {
-  sockaddr_un addr;
-  if (!FillAddress(path, &addr)) return false;
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  close(fd);
-  return ok;
-}
-
 }  // namespace
 
 int ClaimSocket(const std::string& socket_path, int* lock_fd, std::string* error) {
@@ -100,7 +82,7 @@ int ClaimSocket(const std::string& socket_path, int* lock_fd, std::string* error
   }
   struct stat st;
   if (lstat(socket_path.c_str(), &st) == 0) {
-    if (Answers(socket_path)) {
+    if (platform::SocketAnswers(socket_path)) {
       *error = "another terminal serves " + socket_path;
       return 3;
     }
@@ -116,7 +98,7 @@ Server::~Server() {
 
 bool Server::Listen(const std::string& socket_path, std::string* error) {
   sockaddr_un addr;
-  if (!FillAddress(socket_path, &addr)) {
+  if (!platform::SocketAddress(socket_path, &addr)) {
     *error = "socket path too long: " + socket_path;
     return false;
   }

@@ -48,6 +48,11 @@ void ClosePipe(Handle handle);
 std::string SocketDirectory(bool create);
 // Full socket path for a pipe name; empty when the folder is unusable.
 std::string SocketPath(const std::u16string& pipe_name, bool create_directory);
+// The address of the Unix socket at `path`; false when the path is too long
+// for one.
+bool SocketAddress(const std::string& path, struct sockaddr_un* addr);
+// Whether something accepts connections on the socket file at `path`.
+bool SocketAnswers(const std::string& path);
 #endif
 
 // ---- files and folders ---------------------------------------------------

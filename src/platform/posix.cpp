@@ -115,6 +115,24 @@ std::string SocketPath(const std::u16string& pipe_name, bool create_directory) {
   return dir + Utf8(leaf);
 }
 
+bool SocketAddress(const std::string& path, sockaddr_un* addr) {
+  *addr = sockaddr_un{};
+  addr->sun_family = AF_UNIX;
+  if (path.size() >= sizeof(addr->sun_path)) return false;
+  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+bool SocketAnswers(const std::string& path) {
+  sockaddr_un addr;
+  if (!SocketAddress(path, &addr)) return false;
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool answered = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return answered;
+}
+
 bool OpenPipe(const std::u16string& name, Handle* handle, uint32_t* error) {
   *handle = kInvalidHandle;
   std::string path = SocketPath(name, false);
@@ -122,13 +140,11 @@ bool OpenPipe(const std::u16string& name, Handle* handle, uint32_t* error) {
     *error = EACCES;
     return false;
   }
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof(addr.sun_path)) {
+  sockaddr_un addr;
+  if (!SocketAddress(path, &addr)) {
     *error = ENAMETOOLONG;
     return false;
   }
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = uint32_t(errno);
