@@ -191,7 +191,7 @@ WINE_BRIDGE_TESTS := \
 	tests/test_paper_session.py::test_authorisation_readiness_and_login \
 	tests/test_paper_session.py::test_discovery_finds_the_terminal_in_the_wine_prefix \
 	tests/test_discovery.py::test_terminal_inside_a_wine_prefix \
-	tests/test_paper_session.py::test_two_clients_at_once \
+	tests/test_paper_protocol.py::test_clients_served_at_once \
 	tests/test_paper_session.py::test_terminal_killed_inside_a_reply_breaks_the_pipe \
 	tests/test_paper_session.py::test_bridge_refuses_a_peer_of_another_user \
 	tests/test_paper_protocol.py::test_unframeable_length_closes_only_that_connection \

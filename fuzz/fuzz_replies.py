@@ -1,11 +1,10 @@
 """Hostile replies for every client operation, through the fake terminal.
 
 A case is one reply to one request: the operation (a name of
-`client_ops.operations`), the raw bytes the fake terminal sends for it
-(length field included; `fill` bytes 0xA5 follow them), whether the fake
-then closes the connection, and how the bytes are cut into separately sent
-parts.  The generator derives
-cases from a well-formed reply by one of the mutations of `MUTATIONS`.
+`client_ops.operations`), the raw bytes sent for it (length field included;
+`fill` bytes 0xA5 follow them), whether the fake then closes the connection,
+and how the bytes are cut into parts.  Cases are well-formed replies changed
+by one of `MUTATIONS`.
 
 What every case must satisfy (`run_case`):
 
@@ -23,8 +22,6 @@ Run as a program:
                                             new random cases for N seconds; every
                                             failing case (a broken rule, a crash or
                                             a hang) is saved into DIR
-    fuzz_replies.py seed --count N --seed S FILE
-                                            write N generated cases to FILE
 
 Cases run in a worker process that reports each case before it runs it, so
 that the driver knows which case crashed or hung the interpreter.
@@ -340,37 +337,9 @@ def replay_main(argv):
     return 0 if ok else 1
 
 
-def seed_main(argv):
-    p = argparse.ArgumentParser(prog="fuzz_replies.py seed")
-    p.add_argument("--count", type=int, default=400)
-    p.add_argument("--seed", type=int, default=1)
-    p.add_argument("file")
-    args = p.parse_args(argv)
-    import client_ops
-
-    ops = client_ops.operations("/nonexistent/terminal64.exe")
-    rng = random.Random(args.seed)
-    # every operation with every mutation once, then random cases
-    cases = []
-    for op in ops:
-        for kind in MUTATIONS:
-            for _ in range(100):
-                case = generate(rng, [op], counts=(0, 1, 2))
-                if case["mutation"] == kind:
-                    cases.append(case)
-                    break
-    while len(cases) < args.count:
-        cases.append(generate(rng, ops, counts=(0, 1, 2)))
-    with open(args.file, "w") as f:
-        json.dump(cases, f, indent=0, sort_keys=True)
-        f.write("\n")
-    print("%d cases written" % len(cases))
-    return 0
-
-
 if __name__ == "__main__":
     command, rest = (sys.argv[1], sys.argv[2:]) if len(sys.argv) > 1 else ("", [])
-    mains = dict(worker=worker_main, fuzz=fuzz_main, replay=replay_main, seed=seed_main)
+    mains = dict(worker=worker_main, fuzz=fuzz_main, replay=replay_main)
     if command not in mains:
         print(__doc__)
         sys.exit(2)

@@ -571,13 +571,6 @@ def test_a_windows_terminal_starts_under_wine_with_the_bridge(tmp_path, monkeypa
     assert os.getsid(0) not in {r["sid"] for r in runs}
 
 
-def test_a_running_terminal_is_not_started_again(data):
-    exe = data.folder("a")  # cannot be started
-    with FakeTerminal(exe) as fake:
-        assert brv.initialize() is True, brv.last_error()
-        assert fake.commands()[:1] == [4]
-
-
 def test_explicit_path_that_fails_does_not_discover(data, missing_exe):
     exe = data.folder("a")
     with FakeTerminal(exe) as fake:

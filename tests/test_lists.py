@@ -188,19 +188,11 @@ def test_group_filters_the_reply_in_order(connected, f, group, tickets):
     assert connected.requests()[0].body == (dates(*f.range) if f.range else b"")  # the group is not sent
 
 
-@family
-def test_symbol_form_returns_the_list_as_received(connected, f):
+@every
+def test_symbol_and_position_forms_return_the_list_as_received(connected, f):
+    # the terminal selects, not the module
     connected.on(f.cmd_by, records=[f.build(ticket=t, symbol=s) for t, s in [(9, "B"), (3, "A"), (7, "C")]])
-    assert [r.ticket for r in f.get(symbol="A")] == [9, 3, 7]  # the terminal selects, not the module
-
-
-@history
-def test_position_form_returns_the_list(connected, f):
-    connected.on(f.cmd_by, records=[f.build(ticket=t) for t in (5, 2, 8)])
-    assert [r.ticket for r in f.get(position=9)] == [5, 2, 8]
-    connected.on(f.cmd_by, records=[])
-    assert f.get(position=9) == ()
-    assert brv.last_error() == SUCCESS
+    assert [r.ticket for r in f.get(**({"position": 9} if f.range else {"symbol": "A"}))] == [9, 3, 7]
 
 
 @every

@@ -7,7 +7,6 @@ import pytest
 
 import borvane as brv
 import borvane.paper as paper
-from test_group import match_group
 import paper_helpers
 from paper_helpers import connected, install, isolated, started  # noqa: F401
 
@@ -155,12 +154,6 @@ def test_symbol_catalogue_and_selection(connected):
     assert brv.symbol_select("NZDUSD", False) and not brv.symbol_info("NZDUSD").select
     assert not brv.symbol_select("NOSUCH", True) and brv.last_error()[0] == -4
     assert brv.symbol_info("NOSUCH") is None and brv.last_error()[0] == -4
-
-
-@pytest.mark.parametrize("group", ["*,!!EUR*", "*,!", "Q" * 255 + "ZEUR*", "*D*,!*U*D", " EUR* , GBP*"])
-def test_symbols_get_group_is_the_module_filter(connected, group):
-    names = [s.name for s in brv.symbols_get()]
-    assert [s.name for s in brv.symbols_get(group=group)] == [n for n in names if match_group(group, n)]
 
 
 def test_market_book_of_subscribed_symbols(connected):

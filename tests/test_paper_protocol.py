@@ -17,22 +17,6 @@ from paper_helpers import RawClient, install, isolated, started  # noqa: F401
 from records import pack_string as s16, read_text
 
 
-def test_handshake_version_and_readiness(started):
-    t = started()
-    c = RawClient(t.socket)
-    status, payload = c.call(4, struct.pack("<I", 3) + s16("Python"))
-    assert status >= 0 and len(payload) == 4
-    (build,) = struct.unpack("<I", payload)
-    assert build >= 2364 and build == paper.BUILD
-    status, payload = c.call(1, struct.pack("<I", 0))
-    assert status > 0  # the connector takes the version only from a positive status
-    version, vbuild, n = struct.unpack("<III", payload[:12])
-    assert vbuild == build and len(payload) == 12 + 2 * n
-    assert str(build) in payload[12:].decode("utf-16-le")
-    status, payload = c.call(109)
-    assert status >= 0 and payload == struct.pack("<I", paper.STATE_READY)
-
-
 def authorize(c, login, password, server=""):
     status, payload = c.call(5, struct.pack("<IQ", 0, login) + s16(password) + s16(server))
     assert payload == b""
@@ -100,20 +84,6 @@ def test_clients_served_at_once(started):
     for i, c in enumerate(clients):
         echo, status, payload = c.reply()
         assert status >= 0 and struct.unpack_from("<I", payload)[0] == 100 + i
-
-
-def test_data_folder_is_laid_out_for_discovery(started):
-    t = started()
-    folder = t.data_folder
-    assert os.path.dirname(folder) == os.path.join(os.environ["XDG_DATA_HOME"], "Halcyra", "Terminal")
-    with open(os.path.join(folder, "origin.txt"), "rb") as f:
-        origin = f.read()
-    assert origin[:2] == b"\xff\xfe"
-    assert origin[2:].decode("utf-16-le") == os.path.dirname(os.path.realpath(t.path))
-    assert os.path.isdir(os.path.join(folder, "Norrik"))
-    assert os.path.isfile(os.path.join(folder, "config", "terminal.ini"))
-    with open(os.path.join(folder, "paper.pid")) as f:
-        assert int(f.read()) == t.pid
 
 
 def test_portable_terminal_keeps_its_data_in_its_folder(started):

@@ -79,37 +79,9 @@ def test_authorisation_readiness_and_login(started):
     assert (account.login, account.leverage, account.balance) == (70010003, 500, 100000.0)
 
 
-_CLIENT = textwrap.dedent("""
-    import sys
-    import borvane as brv
-    path, symbol = sys.argv[1], sys.argv[2]
-    assert brv.initialize(path=path), brv.last_error()
-    for i in range(40):
-        assert brv.symbol_info_tick(symbol) is not None, brv.last_error()
-        assert len(brv.copy_rates_from_pos(symbol, 1, 0, 50)) == 50, brv.last_error()
-    r = brv.order_send(action=1, symbol=symbol, volume=0.01, type=1)
-    assert r is not None and r.retcode == 1, (r, brv.last_error())
-    brv.shutdown()
-    print("ok")
-""")
-
-
 def _client_env():
     pkg_root = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
     return dict(os.environ, PYTHONPATH=pkg_root + os.pathsep + os.environ.get("PYTHONPATH", ""))
-
-
-def test_two_clients_at_once(started):
-    t = started()
-    env = _client_env()
-    procs = [subprocess.Popen([sys.executable, "-c", _CLIENT, t.path, symbol], env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-             for symbol in ("EURUSD", "XAUUSD")]
-    outputs = [p.communicate(timeout=120) for p in procs]
-    for p, (out, err) in zip(procs, outputs):
-        assert p.returncode == 0 and out.strip() == b"ok", err.decode()
-    assert brv.initialize(path=t.path)
-    assert sorted(p.symbol for p in brv.positions_get()) == ["EURUSD", "XAUUSD"]
 
 
 # Asks for a million bars again and again: each reply takes far longer than

@@ -17,9 +17,7 @@
 #include <vector>
 
 #include "check.h"
-#include "link/call.h"
 #include "link/client.h"
-#include "link/result.h"
 #include "link/wire.h"
 #include "platform/platform.h"
 
@@ -135,17 +133,6 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
-#ifndef _WIN32
-// Sends a reply (length, echo, status, payload) from the terminal's side.
-void SendReply(int fd, uint32_t echo, int32_t status, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> out(12);
-  uint32_t head[3] = {uint32_t(8 + payload.size()), echo, uint32_t(status)};
-  std::memcpy(out.data(), head, 12);
-  out.insert(out.end(), payload.begin(), payload.end());
-  send(fd, out.data(), out.size(), 0);
-}
-#endif
-
 
 }  // namespace
 
@@ -203,37 +190,5 @@ TEST(windows_pipe_error_codes) {
   link::PipeReader after(loop.client);
   CHECK(!after.Begin());
   CHECK(!loop.client.IsOpen());
-}
-#endif
-
-#ifndef _WIN32
-TEST(call_cycle_turns_each_reply_into_one_result_code) {
-  Loopback loop;
-  const std::vector<uint8_t> seven = {7, 0, 0, 0};
-  uint32_t value = 0;
-  uint8_t record[8] = {};
-  // a value reply: the status, and the value
-  SendReply(loop.server, 173, 3, seven);
-  CHECK(link::CallValue(173, link::Body(), &value) == 3 && value == 7);
-  CHECK(loop.Receive(8) == std::vector<uint8_t>({4, 0, 0, 0, 173, 0, 0, 0}));
-  // another command's echo
-  SendReply(loop.server, 174, 0, seven);
-  CHECK(link::CallValue(173, link::Body(), &value) == kIpcCallFailed);
-  // a bare header: a negative status stands, status 0 is a short reply
-  SendReply(loop.server, 170, -4, {});
-  CHECK(link::CallRecord(170, link::Body(), record, sizeof(record)) == kNotFound);
-  SendReply(loop.server, 170, 0, {});
-  CHECK(link::CallRecord(170, link::Body(), record, sizeof(record)) == kIpcRecvFailed);
-  // a reply longer than its layout is read to its end: the next is in step
-  SendReply(loop.server, 173, 0, {7, 0, 0, 0, 9, 9, 9, 9});
-  CHECK(link::CallValue(173, link::Body(), &value) == kIpcRecvFailed);
-  SendReply(loop.server, 173, 0, seven);
-  CHECK(link::CallValue(173, link::Body(), &value) == 0 && value == 7);
-  CHECK(link::g_client.IsOpen());
-  // the terminal gone: the request cannot be written, and the pipe is closed
-  close(loop.server);
-  loop.server = -1;
-  CHECK(link::CallValue(173, link::Body(), &value) == kIpcSendFailed);
-  CHECK(link::CallValue(173, link::Body(), &value) == kNoIpcConnection);
 }
 #endif
