@@ -4,27 +4,17 @@ A case is one reply to one request: the operation (a name of
 `client_ops.operations`), the raw bytes sent for it (length field included;
 `fill` bytes 0xA5 follow them), whether the fake then closes the connection,
 and how the bytes are cut into parts.  Cases are well-formed replies changed
-by one of `MUTATIONS`.
+by one of `MUTATIONS`.  Every case must leave the call returning (no
+exception, crash or hang), a failure returning its failure value, and the
+next `version()` working (framed reply) or reporting -10004 (reply cut short).
 
-What every case must satisfy (`run_case`):
-
-- the call returns (no exception, no crash, no hang);
-- a call that reports a failure returns its failure value;
-- the reply was consumed: the next `version()` works when the reply was
-  framed completely (the module stayed in step), and reports -10004 when
-  the reply was cut short and the connection closed (the module closed its
-  end too).
-
-Run as a program:
-
-    fuzz_replies.py replay FILE...          replay corpus files; exit 1 on a failure
+    fuzz_replies.py replay FILE...    replay corpus files; exit 1 on a failure
     fuzz_replies.py fuzz --seconds N --corpus DIR [--seed S]
-                                            new random cases for N seconds; every
-                                            failing case (a broken rule, a crash or
-                                            a hang) is saved into DIR
+                                      random cases for N seconds; a failing case
+                                      (broken rule, crash, hang) is saved in DIR
 
-Cases run in a worker process that reports each case before it runs it, so
-that the driver knows which case crashed or hung the interpreter.
+Cases run in a worker process that announces each case before running it,
+so that the driver knows which case crashed or hung the interpreter.
 """
 
 import argparse

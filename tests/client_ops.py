@@ -1,13 +1,7 @@
-"""Every client operation of the module, as a table for the hardening tests.
-
-Each entry names a module call, the command it sends, the shape of the reply
-it expects, the record layout of that reply (from `records`) and the value
-the call returns on failure.  The fault, fuzz, soak and thread tests run the
-same table, so a family that is added or changed is hardened with the rest.
-
-Shapes: "status" (no payload), "value" (one u32), "f64" (one double),
-"version" (the version payload), "record" (one record of `layout`) and
-"list" (u32 count, then records of `layout`).
+"""Every client operation of the module, as a table for the hardening tests
+(faults, fuzz, soak): the call, its command, the reply shape ("status",
+"value", "f64", "version", "record" or "list" of `layout`), and the value the
+call returns on failure.
 """
 
 import struct

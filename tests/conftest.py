@@ -1,17 +1,11 @@
-"""Shared fixtures: a private environment and fake terminals.
+"""Shared fixtures: a private environment, fake terminals and time limits.
 
-The module finds terminals through the environment, which it reads at each
-connect: sockets in $XDG_RUNTIME_DIR, data folders under $XDG_DATA_HOME (or
-$HOME/.local/share).  All three point at private folders made here, at import,
-before any test runs, so the module can only reach the fakes and terminals
-that the tests start.  The runtime folder sits directly under /tmp because a
-Unix socket path is limited to 107 bytes.
-
-On Windows the pipes have no folder, and the data folders live under the
-roaming application data folder, which the system takes from the user's
-registry, not from the environment: under Wine, whose prefix is the suite's
-own, `use_roaming` points it at a private folder for the session and for
-single tests.  On a real Windows machine the tests that need that are skipped.
+The module finds terminals through $XDG_RUNTIME_DIR (sockets, directly under
+/tmp: a socket path has at most 107 bytes), $XDG_DATA_HOME and $HOME, read at
+each connect; all point at private folders made here before any test runs.
+On Windows the data folders live under the roaming folder, which comes from
+the registry: under Wine, whose prefix is the suite's own, `use_roaming`
+points it at a private folder; on a real Windows machine such tests skip.
 """
 
 import faulthandler

@@ -1,19 +1,14 @@
 """A scriptable fake terminal for the tests.
 
 The module keeps the interpreter lock for a whole exchange, so the terminal
-at the other end must live in another process.  `FakeTerminal` starts this
-file as a child process that listens on the Unix socket that the module will
-connect to for a given executable path, answers every request, and records
-each one.  The test process steers it over a control channel (a socket pair
-with pickled messages); every control call waits for the child's answer, so
-a setting is in force before the next module call.
+runs in a child process: it listens where the module looks for the terminal
+of an executable path, answers and records every request, and is steered
+over a control channel; every control call waits for the child's answer.
 
-Without scripting it answers the handshake (build 4410), authorisation
-(status 0), readiness (state 2) and version (5, 4410, "5.00 build 4410"), and
-every other command with status -7 on a bare header.  One-shot entries
-(queue, queue_reply, drop_next, hang_next) come first, then persistent
-replies (on), then those defaults.
-Records and payloads are built with the helpers of `records`.
+By default it answers the handshake (build 4410), authorisation (status 0),
+readiness (state 2) and version (5, 4410, "5.00 build 4410"), and every other
+command with status -7 on a bare header.  One-shot entries (queue,
+queue_reply, drop_next, hang_next) come first, then replies set with `on`.
 """
 
 import contextlib
@@ -221,11 +216,9 @@ class FakeTerminal:
         self._call("readiness", states=list(states))
 
     def set_build(self, build):
-        """The build number of the handshake reply."""
         self._call("set", name="build", value=build)
 
     def set_version(self, version, build, text_value):
-        """The version reply's values."""
         self._call("set", name="version", value=(version, build, text_value))
 
     # ------------------------------------------------------------ observing
@@ -236,7 +229,6 @@ class FakeTerminal:
         return [r for r in reqs if cmd is None or r.cmd == cmd]
 
     def commands(self):
-        """The command codes of the recorded requests, in order."""
         return [r.cmd for r in self.requests()]
 
     def clear(self):

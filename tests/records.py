@@ -1,19 +1,11 @@
 """Wire records and messages of the terminal protocol, built with struct.
 
-Every layout below is typed in from the protocol's record tables as
-"offset name kind" entries, so that the tests check the module's wire bytes
-independently of its C++ structures.  A layout verifies at import that its
-fields tile the record exactly (each field starts where the one before it
-ends), so a mistyped offset or width fails loudly here instead of hiding in a
-test.  An entry ends in "#n" when the field's place in the Python record type
-differs from its place in the record.
-
-Builders take keyword values; every field not given is 0, 0.0, false or the
-empty text, and bytes the module must not read are 0xFF.  Unknown keywords
-raise TypeError.  Text values may be a str (UTF-16LE, NUL-padded to the field;
-a text filling the whole field carries no NUL) or raw bytes of at most the
-field's width, for tests that need garbage in a text field.  A flag accepts a
-bool or any byte value (2 must read as true).
+Every layout is typed in from the protocol's record tables as "offset name
+kind" entries, independently of the module's C++ structures, and checks at
+import that its fields tile the record; "#n" marks a field whose place in the
+Python record type differs from its place in the record.  Builders take
+keyword values (the rest 0, false or empty; unread bytes 0xFF); a text is a
+str or raw bytes, a flag a bool or any byte value.
 """
 
 import struct

@@ -1,14 +1,10 @@
 """Finding a terminal under the data root and starting it.
 
-Every test builds real data folders under its own data root
-(`$XDG_DATA_HOME/Halcyra/Terminal/`).  Which installation discovery picked is
-read from the failure it ends with: a `terminal64.exe` that is a plain,
-non-executable file cannot be started, so `initialize()` fails at once with
-"Process create failed '<chosen path>'".  Launching is tested with a
-`terminal64.exe` that is an executable script serving the fake terminal on the
-socket named from its own path; it records how it was started.  On Windows
-that executable is a copy of the interpreter, which winstart/sitecustomize.py
-turns into the same terminal.
+Each test builds data folders under its own data root.  The installation
+discovery picked is read from the failure "Process create failed '<path>'"
+that a plain, non-executable `terminal64.exe` gives.  Launching is tested
+with an executable script serving the fake terminal (on Windows a copy of
+the interpreter, see winstart/sitecustomize.py) that records how it started.
 """
 
 import json
@@ -233,30 +229,23 @@ def test_nothing_to_find(data, layout):
 
 
 @posix_only("the XDG data folder rules; Windows asks the system for the roaming folder")
-@pytest.mark.parametrize("xdg", [None, "", "relative/share"])
-def test_data_root_under_home_without_a_usable_xdg_data_home(data, monkeypatch, tmp_path, xdg):
-    home = tmp_path / "home"
-    monkeypatch.setenv("HOME", str(home))
-    if xdg is None:
-        monkeypatch.delenv("XDG_DATA_HOME")
-    else:
-        monkeypatch.setenv("XDG_DATA_HOME", xdg)
-    data.root = home / ".local" / "share" / "Halcyra" / "Terminal"
+@pytest.mark.parametrize("xdg, home, found", [
+    (None, "home", True), ("", "home", True), ("relative/share", "home", True),
+    (None, None, False), (None, "", False),   # no data folder at all: no message either
+])
+def test_data_root_under_home_without_a_usable_xdg_data_home(data, monkeypatch, tmp_path, xdg, home, found):
+    for name, value in (("XDG_DATA_HOME", xdg), ("HOME", home and str(tmp_path / home))):
+        if value is None:
+            monkeypatch.delenv(name)
+        else:
+            monkeypatch.setenv(name, value)
+    data.root = tmp_path / "home" / ".local" / "share" / "Halcyra" / "Terminal"
     exe = data.folder("a")
-    assert chosen(data) == exe
-
-
-@posix_only("XDG_DATA_HOME and HOME; Windows asks the system for the roaming folder")
-@pytest.mark.parametrize("home", [None, ""])
-def test_no_data_folder_at_all_fails_without_a_message(data, monkeypatch, home):
-    data.folder("a")
-    monkeypatch.delenv("XDG_DATA_HOME")
-    if home is None:
-        monkeypatch.delenv("HOME")
+    if found:
+        assert chosen(data) == exe
     else:
-        monkeypatch.setenv("HOME", home)
-    assert brv.initialize() is False
-    assert brv.last_error() == (-10003, "IPC initialize failed, ")
+        assert brv.initialize() is False
+        assert brv.last_error() == (-10003, "IPC initialize failed, ")
 
 
 @posix_only("terminals under Wine are looked for from Linux")

@@ -1,10 +1,6 @@
-"""Hostile replies for every client operation (see fuzz/fuzz_replies.py).
-
-The corpus in fuzz/corpus is replayed here: seed.json holds every
-operation with every mutation and more random cases; found-*.json are the
-cases that `make fuzz` saved because they broke a rule, crashed or hung the
-module.  Cases run in a worker process, so that a crash or a hang fails the
-test with the case that caused it instead of taking the test run down.
+"""Replays fuzz/corpus (see fuzz/fuzz_replies.py): seed.json holds every
+operation with every mutation; found-*.json are cases `make fuzz` saved.
+Cases run in a worker process, so a crash or hang fails with its case.
 """
 
 import glob

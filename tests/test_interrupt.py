@@ -1,15 +1,10 @@
 """A silent terminal cannot freeze the caller beyond recall.
 
-A call blocked on the terminal (in a read, a write, the readiness wait or the
-launch wait) runs the interpreter's signal handlers when a signal arrives.
-When a handler raises (Ctrl-C raises KeyboardInterrupt), the call stops,
-closes the connection, whose state is no longer known, and raises that
-exception, as Python code would; the next call reports -10004.  A handler
-that returns lets the call go on.
-
-Each case runs in a child interpreter, so that the signals never reach the
-test process.  The test waits until the child's main thread sleeps in the
-kernel at the expected place (its wchan) before it signals.
+A call blocked on the terminal (read, write, readiness or launch wait) runs
+the signal handlers: when one raises, the call stops, closes the connection
+and raises that exception; the next call reports -10004.  A handler that
+returns lets the call go on.  Each case runs in a child interpreter, signalled
+once its main thread sleeps in the kernel at the expected place (its wchan).
 """
 
 import os

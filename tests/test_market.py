@@ -112,15 +112,6 @@ def test_symbols_get_request(connected, args, kwargs, cmd, group):
     assert [r.raw for r in connected.requests()] == [frame_request(cmd, body)]
 
 
-@pytest.mark.parametrize("args, kwargs, message", [
-    (("A", "B"), {}, "Invalid number of arguments"),   # the group limits have their own test
-])
-def test_symbols_get_invalid_arguments(connected, args, kwargs, message):
-    assert brv.symbols_get(*args, **kwargs) is False
-    assert brv.last_error() == (-2, message)
-    assert connected.requests() == []
-
-
 def test_symbols_get_records(connected):
     raws = [R.symbol(**R.SYMBOL.sample(seed)) for seed in (0, 1, 2)]
     connected.on(175, 0, records=raws)

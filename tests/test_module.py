@@ -130,14 +130,6 @@ def test_asdict_keeps_the_nested_request_and_the_last_error(name, head):
     assert brv.last_error() == brv.last_error() == (-2, 'Invalid "login" argument')
 
 
-def test_asdict_of_another_type_is_refused_by_python():
-    order = brv.TradeOrder(tuple(range(24)))
-    with pytest.raises(TypeError):
-        brv.TradePosition._asdict(order)
-    with pytest.raises(TypeError):
-        order._asdict(1)
-
-
 def test_fresh_module_state():
     # last error (0, ""); build number 0, so the gate of symbols_total and
     # symbols_get comes before the pipe, while symbol_select has no gate
@@ -174,17 +166,13 @@ def _table(abi, level, order):
 
 @pytest.mark.parametrize("module, source, reason", [
     (None, None, "ModuleNotFoundError"),
-    ("_core", "", "AttributeError"),
     ("_core", "_ARRAY_API = object()", "RuntimeError: _ARRAY_API is not PyCapsule object"),
     # numpy 1.x keeps the module under numpy.core
     ("core", "_ARRAY_API = 1", "RuntimeError: _ARRAY_API is not PyCapsule object"),
     ("_core", _table(0x3000000, 0x12, 1),
      "RuntimeError: module compiled against ABI version 0x2000000 but this version of numpy is 0x3000000"),
-    # numpy 1.21 is older than the oldest supported, 1.22, which passes this check
-    ("_core", _table(0x1000009, 0xe, 1), "RuntimeError: module was compiled against NumPy C-API version 0xf"),
     ("_core", _table(0x1000009, 0xf, 0), "RuntimeError: FATAL: module compiled as unknown endian"),
-    ("core", _table(0x2000000, 0x13, 2), "RuntimeError: FATAL: module compiled as little endian, but detected"),
-], ids=["no numpy", "no table", "not a capsule", "numpy.core", "abi", "api level", "endian", "byte order"])
+], ids=["no numpy", "not a capsule", "numpy.core", "abi", "endian"])
 def test_numpy_import_failure(tmp_path, module, source, reason):
     if module is not None:
         folder = tmp_path / "numpy" / module

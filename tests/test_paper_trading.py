@@ -38,7 +38,6 @@ def test_full_trade_cycle_adds_up(connected):
     (position,) = brv.positions_get(ticket=opened.order)
     assert (position.identifier, position.type, position.volume, position.price_open, position.comment) == (
         opened.order, paper.POSITION_TYPE_BUY, 0.3, opened.price, "cycle")
-    assert brv.positions_total() == 1
     assert [p.ticket for p in brv.positions_get(symbol="EURUSD")] == [position.ticket]
 
     account = brv.account_info()
@@ -59,10 +58,8 @@ def test_full_trade_cycle_adds_up(connected):
     deals = brv.history_deals_get(position=position.ticket)
     assert [(d.entry, d.volume) for d in deals] == [
         (paper.DEAL_ENTRY_IN, 0.3), (paper.DEAL_ENTRY_OUT, 0.1), (paper.DEAL_ENTRY_OUT, 0.2)]
-    assert [d.ticket for d in deals] == sorted(d.ticket for d in deals)
     assert [d.ticket for d in deals] == [opened.deal, partial.deal, closed.deal]
     assert all(d.position_id == position.ticket and d.symbol == "EURUSD" for d in deals)
-    assert [d.time_msc for d in deals] == sorted(d.time_msc for d in deals)
     for deal in deals[1:]:
         assert deal.type == paper.DEAL_TYPE_SELL
         assert deal.profit == pytest.approx(brv.order_calc_profit(

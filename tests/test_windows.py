@@ -1,13 +1,8 @@
 """Windows only: Ctrl-C stops a call blocked on a silent terminal.
 
-On Windows a Ctrl-C reaches Python through the console's control handler,
-which runs in a thread of its own and, without the interpreter lock, marks
-SIGINT as tripped. A system timer stands in for the console here: its thread
-calls PyErr_SetInterruptEx(SIGINT), the documented way to do the same from
-outside the interpreter. The other Windows-only behaviours are tested where
-their POSIX counterparts are (the pipe's error codes in test_link and the C++
-link test, the parent rule and a started terminal's missing standard handles
-in test_discovery).
+A Ctrl-C reaches Python through the console's control handler, which marks
+SIGINT as tripped from a thread of its own; a system timer stands in for the
+console here, its thread calling PyErr_SetInterruptEx(SIGINT).
 """
 
 import ctypes

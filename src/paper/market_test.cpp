@@ -1,5 +1,5 @@
-// The price model: determinism, ticks that make up their minute, aggregates
-// that agree however they are computed, and calendar bar numbering.
+// The price model: ticks that make up their minute, data that stays the same
+// for a seed, partial and missing bars, and calendar bar numbering.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -11,34 +11,8 @@
 using namespace brv::paper;
 
 namespace {
-
 const int64_t kDay = 1672617600;  // 2023-01-02 00:00 UTC, a Monday
-
-bool SameTicks(const std::vector<Tick>& a, const std::vector<Tick>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].time_msc != b[i].time_msc || a[i].bid != b[i].bid || a[i].ask != b[i].ask ||
-        a[i].last != b[i].last || a[i].volume != b[i].volume || a[i].flags != b[i].flags) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
-
-TEST(paper_model_is_a_function_of_seed_symbol_and_time) {
-  Market a(1), b(1), c(2);
-  const SymbolSpec& eur = Catalogue()[0];
-  std::vector<Tick> ta, tb, tc;
-  for (int64_t m : {kDay / 60, kDay / 60 + 777, int64_t(1262304000 / 60)}) {
-    a.MinuteTicks(eur, m, &ta);
-    b.MinuteTicks(eur, m, &tb);
-    c.MinuteTicks(eur, m, &tc);
-    CHECK(SameTicks(ta, tb));
-    CHECK(!SameTicks(ta, tc));
-  }
-}
 
 TEST(paper_minute_ticks_are_ordered_rounded_and_open_the_minute) {
   Market market(1);
