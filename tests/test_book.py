@@ -14,18 +14,6 @@ def entries(n):
                          volume_dbl=-(i + 0.5)) for i in range(n)]
 
 
-@pytest.mark.parametrize("name, cmd, payload", [
-    ("market_book_add", 191, b""),
-    ("market_book_release", 192, b""),
-    ("market_book_get", 193, R.pack_record_list(entries(2))),
-])
-def test_request_bytes(connected, name, cmd, payload):
-    connected.on(cmd, 0, payload)  # status 0 is success (positive statuses: the link tests)
-    assert getattr(brv, name)("EURUSD") not in (None, False)
-    assert brv.last_error() == SUCCESS
-    assert [r.raw for r in connected.requests()] == [R.frame_request(cmd, R.pack_string("EURUSD"))]
-
-
 @pytest.mark.parametrize("n", [0, 1, 3, 600])  # 600 levels are read straight into the storage
 def test_get_entries(connected, n):
     raws = entries(n)

@@ -504,62 +504,6 @@ def test_start_uses_the_path_as_found(data, tmp_path):
     assert brv.last_error() == create_failed(exe)
 
 
-# `wine` on PATH for a Windows terminal: records each start (arguments,
-# WINEPREFIX, session) in <exe>.wine; started with the bridge and a terminal
-# path, it serves the fake terminal on the socket named from that path.
-WINE_SCRIPT = """#!{python}
-import json, os, sys, threading
-sys.path.insert(0, {tests!r})
-from fake_terminal import _Server, socket_path
-
-exe = sys.argv[-1]
-with open(exe + ".wine", "a") as f:
-    f.write(json.dumps(dict(args=sys.argv[1:], prefix=os.environ.get("WINEPREFIX"), sid=os.getsid(0))) + "\\n")
-if len(sys.argv) == 3 and sys.argv[1].endswith("brv-bridge.exe.so"):
-    threading.Timer(120, os._exit, (0,)).start()
-    with open(exe + ".pid", "w") as f:
-        f.write(str(os.getpid()))
-    _Server(socket_path(exe)).accept_loop()
-"""
-
-
-@posix_only("Windows programs run under Wine from Linux")
-@pytest.mark.parametrize("wine", [True, False])
-def test_a_windows_terminal_starts_under_wine_with_the_bridge(tmp_path, monkeypatch, wine):
-    prefix = tmp_path / "prefix"
-    exe = str(prefix / "drive_c" / "Paper" / "terminal64.exe")
-    touch(exe)
-    with open(exe, "wb") as f:
-        f.write(b"MZ")  # a Windows program
-    (tmp_path / "bin").mkdir()
-    monkeypatch.setenv("PATH", str(tmp_path / "bin"))
-    monkeypatch.setenv("WINEPREFIX", "/elsewhere")
-    if not wine:
-        assert brv.initialize(exe) is False
-        assert brv.last_error() == create_failed(exe)
-        return
-    bridge = os.path.join(os.path.dirname(os.path.abspath(brv.__file__)), "bridge", "brv-bridge.exe.so")
-    if not os.path.exists(bridge):
-        pytest.skip("built without Wine's winegcc: no bridge")
-    script = tmp_path / "bin" / "wine"
-    script.write_text(WINE_SCRIPT.format(python=sys.executable, tests=TESTS))
-    script.chmod(0o755)
-    try:
-        assert brv.initialize(exe) is True, brv.last_error()
-        deadline = time.monotonic() + 5  # the terminal's own record may still be on its way
-        while len(open(exe + ".wine").readlines()) < 2 and time.monotonic() < deadline:
-            time.sleep(0.01)
-        with open(exe + ".wine") as f:
-            runs = sorted((json.loads(line) for line in f), key=lambda r: len(r["args"]))
-    finally:
-        brv.shutdown()
-        with open(exe + ".pid") as f:
-            kill_detached(int(f.read()))
-    assert [r["args"] for r in runs] == [[exe], [bridge, exe]]
-    assert {r["prefix"] for r in runs} == {str(prefix)}
-    assert os.getsid(0) not in {r["sid"] for r in runs}
-
-
 def test_explicit_path_that_fails_does_not_discover(data, missing_exe):
     exe = data.folder("a")
     with FakeTerminal(exe) as fake:

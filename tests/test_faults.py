@@ -5,12 +5,10 @@
 - A reply that fails its size check is read to its end, so that the next call
   is in step; when the rest is implausibly large the connection is closed
   instead, without waiting for bytes that may never come.
-- A terminal killed in the middle of a reply gives -10002, then -10004.
 """
 
 import ctypes
 import os
-import signal
 import struct
 import tempfile
 
@@ -19,8 +17,6 @@ import pytest
 import borvane as brv
 import client_ops
 import records as R
-from conftest import make_exe
-from fake_terminal import script_terminal
 
 SUCCESS = (1, "Success")
 RECV_FAILED = (-10002, "IPC recv failed")
@@ -127,42 +123,3 @@ def test_implausibly_large_reply_closes_the_connection(ops, connected, name):
         assert brv.last_error() == NO_CONNECTION
         assert connected.wait_connections([False] * len(connected.connections()))[-1] is False
         assert brv.initialize(connected.exe) is True
-
-
-# ------------------------------------------------------------ killed terminal
-
-# For the command under test, the terminal sends the first bytes of the reply
-# it is given and kills itself (signal 9, SIGKILL: no orderly shutdown; on
-# Windows os.kill ends the process at once with that exit status).
-_DYING_TERMINAL = """
-reply, command, cut = sys.stdin.buffer.read(), int(sys.argv[2]), int(sys.argv[3])
-while True:
-    cmd = request()
-    if cmd == command:
-        conn.sendall(reply[:cut])
-        os.kill(os.getpid(), 9)
-    answer(cmd)
-"""
-
-_BARS = client_ops.payload(ALL[NAMES.index("copy_rates_from")], count=300)  # read straight into the array
-
-
-@pytest.mark.parametrize("name, payload, cut", [
-    ("version", None, 2),                   # inside the length field
-    ("version", None, 4),                   # right after it
-    ("account_info", None, 12 + 400),       # inside a record
-    ("positions_get", None, 12 + 4 + 100),  # inside the first record of a list
-    ("copy_rates_from", _BARS, 12 + 10_000),  # inside a large block read straight into its storage
-    ("order_calc_margin", None, 15),        # inside the value
-], ids=["length field", "after the length", "record", "list", "large block", "value"])
-def test_terminal_killed_inside_a_reply(tmp_path, name, payload, cut):
-    exe = make_exe(tmp_path / "dying")
-    op = client_ops.by_name(exe)[name]
-    reply = _reply(op, payload if payload is not None else client_ops.payload(op))
-    assert cut < len(reply)
-    with script_terminal(exe, _DYING_TERMINAL, op.cmd, cut, stdin=reply) as terminal:
-        assert brv.initialize(exe) is True, brv.last_error()
-        _assert_failed(op, op.call(), RECV_FAILED)
-        assert terminal.wait(10) == (9 if os.name == "nt" else -signal.SIGKILL)
-        assert op.call() == op.failure
-        assert brv.last_error() == NO_CONNECTION

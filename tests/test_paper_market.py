@@ -59,18 +59,6 @@ def test_minute_bars_are_the_ticks(connected):
         assert bar["real_volume"] == ticks["volume"].sum()
 
 
-def test_current_bar_is_position_zero_and_holds_the_last_tick(connected):
-    clear_of_hour_boundary()
-    before = brv.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 0, 1)[0]
-    tick = brv.symbol_info_tick("EURUSD")
-    after = brv.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 0, 1)[0]
-    assert after["time"] == tick.time // 3600 * 3600
-    assert tick.bid in (before["close"], after["close"])
-    assert after["low"] <= tick.bid <= after["high"]
-    previous = brv.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 1, 1)[0]
-    assert previous["time"] == after["time"] - 3600
-
-
 def test_copy_rates_from_and_range_semantics(connected):
     clear_of_hour_boundary()
     now = brv.symbol_info_tick("EURUSD").time
@@ -84,24 +72,6 @@ def test_copy_rates_from_and_range_semantics(connected):
     bars = brv.copy_rates_range("EURUSD", paper.TIMEFRAME_H1, now - 7200, now + 10 * 86400)
     assert bars["time"][-1] == now // 3600 * 3600
     assert len(brv.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 0, 0)) == 0
-
-
-def test_years_of_minute_history_are_served_deterministically(connected):
-    day = 1330560000  # 2012-03-01 00:00 UTC
-    bars = brv.copy_rates_range("AUDUSD", paper.TIMEFRAME_M1, day, day + 86399)
-    assert len(bars) == 1440
-    assert (np.diff(bars["time"]) == 60).all()
-    assert (bars["low"] <= bars["open"]).all() and (bars["open"] <= bars["high"]).all()
-    assert (bars["low"] <= bars["close"]).all() and (bars["close"] <= bars["high"]).all()
-    again = brv.copy_rates_range("AUDUSD", paper.TIMEFRAME_M1, day, day + 86399)
-    assert bars.tobytes() == again.tobytes()
-    daily = brv.copy_rates_range("AUDUSD", paper.TIMEFRAME_D1, day, day)
-    assert_aggregate(daily[0], bars)
-    # History starts at a fixed date; nothing comes before it. 2010-01-02 was
-    # a Saturday: forex has no bar that day, crypto has.
-    for symbol, days in (("AUDUSD", [0, 2]), ("BTCUSD", [0, 1, 2])):
-        first = brv.copy_rates_range(symbol, paper.TIMEFRAME_D1, 0, paper.HISTORY_START + 2 * 86400)
-        assert list(first["time"]) == [paper.HISTORY_START + k * 86400 for k in days]
 
 
 @pytest.mark.parametrize("selection, required", [
