@@ -195,8 +195,8 @@ TEST(paper_engine_refuses_volumes_prices_and_stops_as_a_trade_server) {
     TradeResult r = engine.Send(c.request, t);
     CHECK(r.retcode == c.retcode);
   }
-  const Position& p = engine.current().positions.back();
-  CHECK(p.tp == RoundPrice(tick.bid + level, 5));
+  const std::vector<Position>& positions = engine.current().positions;
+  CHECK(!positions.empty() && positions.back().tp == RoundPrice(tick.bid + level, 5));
 }
 
 TEST(paper_engine_stop_out_closes_the_most_losing_position_first) {
