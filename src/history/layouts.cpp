@@ -61,7 +61,9 @@ void BuildLayouts() {
                                {"flags", "<u4", 48},    {"volume_real", "<f8", 52}};
   g_bar_layout = MakeLayout(bar);
   g_tick_layout = MakeLayout(tick);
-  // A layout that cannot be built stays absent; the import goes on.
+  // Deliberate fallback at import, where no guard runs: a layout that
+  // cannot be built stays absent (its calls then report "No memory") and the
+  // import goes on without the exception.
   PyErr_Clear();
 }
 

@@ -16,9 +16,11 @@ namespace {
 // interpreter's handlers; when one raises (Ctrl-C), the wait stops.
 bool CheckSignals() { return PyErr_CheckSignals() != 0; }
 
-// Every function's result passes here: no call returns while a Python
-// exception is pending, except the interrupt that stopped it, which is
-// raised as Python code would.
+// Every function's result passes here. A function reports its failures
+// through the last error; a helper that failed may have left the Python
+// exception that revealed the failure, and this is the one place that
+// clears it: no call returns while a Python exception is pending, except the
+// interrupt that stopped it, which is raised as Python code would.
 PyObject* Finish(PyObject* result) {
   const bool interrupted = platform::TakeInterrupted();
   if (!PyErr_Occurred()) {
@@ -171,6 +173,8 @@ PyModuleDef kModule = {
 
 PyMODINIT_FUNC PyInit__core() {
   using namespace brv;
+  // An optional import: without the datetime interface, datetime arguments
+  // are refused and everything else works, so the import goes on.
   void* datetime_api = PyCapsule_Import("datetime.datetime_CAPI", 0);
   if (datetime_api == nullptr) PyErr_Clear();
   SetDateTimeApi(datetime_api);
