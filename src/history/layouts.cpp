@@ -1,6 +1,8 @@
 #include "history/layouts.h"
 
+#define BRV_DEFINE_NUMPY_API
 #include "history/numpy_api.h"
+#include "module/functions.h"
 #include "platform/platform.h"
 
 namespace brv {
@@ -104,3 +106,21 @@ PyObject* ArrayOverBuffer(PyObject* layout, void* buffer, uint32_t count) {
 }
 
 }  // namespace brv
+
+namespace brv::api {
+
+bool PrepareArrays() {
+  // numpy's own import sequence for the headers built against: the new
+  // module path first, then the numpy 1.x one, and the ABI, C-API level and
+  // byte-order checks with numpy's messages. The reason is printed; the
+  // import then fails with the module's own message, whatever numpy is there.
+  if (_import_array() < 0) {
+    PyErr_Print();
+    PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
+    return false;
+  }
+  BuildLayouts();
+  return true;
+}
+
+}  // namespace brv::api

@@ -1,8 +1,4 @@
 // Module initialisation and the method table.
-#define BRV_DEFINE_NUMPY_API
-#include "history/numpy_api.h"
-
-#include "history/layouts.h"
 #include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
@@ -178,16 +174,7 @@ PyMODINIT_FUNC PyInit__core() {
   void* datetime_api = PyCapsule_Import("datetime.datetime_CAPI", 0);
   if (datetime_api == nullptr) PyErr_Clear();
   SetDateTimeApi(datetime_api);
-  // numpy's own import sequence for the headers built against: the new
-  // module path first, then the numpy 1.x one, and the ABI, C-API level and
-  // byte-order checks with numpy's messages. The reason is printed; the
-  // import then fails with the module's own message, whatever numpy is there.
-  if (_import_array() < 0) {
-    PyErr_Print();
-    PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
-    return nullptr;
-  }
-  BuildLayouts();
+  if (!api::PrepareArrays()) return nullptr;
   PyObject* module = PyModule_Create2(&kModule, 1013);
   if (module == nullptr) return nullptr;
   RegisterRecordTypes(module);
