@@ -1,5 +1,6 @@
 // The trade server's rules: what a request must satisfy, and when a tick
-// triggers a pending order or hits a position's stops.
+// triggers a pending order or hits a position's stops; then the wording of
+// results and log lines.
 #include <cmath>
 #include <cstdio>
 
@@ -99,6 +100,8 @@ uint32_t StopHit(const Position& p, const Tick& t) {
   }
   return 0;
 }
+
+// ---- wording ---------------------------------------------------------------
 
 std::u16string Ascii(const std::string& s) {
   std::u16string out;
