@@ -1,3 +1,7 @@
+// The engine's accounts and their authorisation, and the entry of trade
+// requests (sent, with their commit, or checked on a copy) and of the lazy
+// evaluation. The rules, trade actions, fills, figures and triggers are in
+// the engine_*.cpp files beside this one.
 #include "paper/engine.h"
 
 #include <algorithm>
