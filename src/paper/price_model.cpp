@@ -374,8 +374,8 @@ void PriceModel::RefineAnchors(int64_t day) {
     for (int k = from.at; k <= to.at; ++k) {
       double f = double(k - from.at) * per_minute;
       double v = from.value + (to.value - from.value) * f + x[size_t(k)] - f * end_walk;
-      if (v > top) v = 2 * top - v;
-      if (v < bottom) v = 2 * bottom - v;
+      v = std::min(v, 2 * top - v);     // reflected at the top: 2 * top - v is the lower when v > top
+      v = std::max(v, 2 * bottom - v);  // and at the bottom
       x[size_t(k)] = std::min(top, std::max(bottom, v));
     }
   }
