@@ -228,7 +228,9 @@ PriceModel::Counts PriceModel::HourCounts(int64_t hour) const {
   // close), on average the symbol's rate in the hour's activity; about 40 %
   // of the ticks are trades, the first of every minute among them, of 1 to
   // 10 lots each. One hash gives the three uniforms (21 bits each).
-  const double mean = std::max(4.0, instrument_.ticks_per_minute * Activity(hour));
+  // (At most 60 on average: then no minute gets more than 4 + 1.5 * 56 * 2
+  // ticks, well within DrawnTicks::kMaxTicks.)
+  const double mean = std::min(60.0, std::max(4.0, instrument_.ticks_per_minute * Activity(hour)));
   const uint64_t h = Mix(counts_seed_ ^ uint64_t(hour) * 0x9E3779B97F4A7C15ull);
   const double u_ticks = double(h & 0x1FFFFF) * 0x1.0p-21;
   const double u_trades = double((h >> 21) & 0x1FFFFF) * 0x1.0p-21;
