@@ -169,7 +169,7 @@ void PointBar::Merge(const PointBar& later) {
 }
 
 PriceModel::PriceModel(uint64_t market_seed, const SymbolSpec& instrument)
-    : market_seed_(market_seed), instrument_(instrument), scale_(PowerOfTen(instrument.digits)) {
+    : instrument_(instrument), scale_(PowerOfTen(instrument.digits)) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a of the name
   for (const char* p = instrument.name; *p; ++p) h = (h ^ uint8_t(*p)) * 1099511628211ull;
   seed_ = Hash(market_seed, h, 0x5EED);

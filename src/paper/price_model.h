@@ -109,7 +109,6 @@ class PriceModel {
 
   uint64_t seed_;         // of the symbol
   uint64_t counts_seed_;  // of the hours' tick counts
-  uint64_t market_seed_;
   const SymbolSpec& instrument_;
   double scale_;          // 10^digits
   int32_t narrowest_spread_, widest_spread_;
