@@ -84,7 +84,7 @@ double ValueNoise(uint64_t seed, double daily_vol, int64_t minute) {
   double total = 0.6 * sigma * Signed(Hash(seed, 100, uint64_t(minute)));
   for (int k = 1; k < kScales; ++k) {
     int64_t j = minute >> (2 * k);  // floor division by 4^k
-    double f = double(minute - (j << (2 * k))) / double(int64_t(1) << (2 * k));
+    double f = double(minute - j * (int64_t(1) << (2 * k))) / double(int64_t(1) << (2 * k));
     double s = f * f * (3.0 - 2.0 * f);
     double g0 = Signed(Hash(seed, 100 + k, uint64_t(j)));
     double g1 = Signed(Hash(seed, 100 + k, uint64_t(j + 1)));
