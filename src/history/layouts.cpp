@@ -1,6 +1,8 @@
 #include "history/layouts.h"
 
+#define BRV_DEFINE_NUMPY_API
 #include "history/numpy_api.h"
+#include "module/functions.h"
 #include "platform/platform.h"
 
 namespace brv {
@@ -61,7 +63,9 @@ void BuildLayouts() {
                                {"flags", "<u4", 48},    {"volume_real", "<f8", 52}};
   g_bar_layout = MakeLayout(bar);
   g_tick_layout = MakeLayout(tick);
-  // A layout that cannot be built stays absent; the import goes on.
+  // Deliberate fallback at import, where no guard runs: a layout that
+  // cannot be built stays absent (its calls then report "No memory") and the
+  // import goes on without the exception.
   PyErr_Clear();
 }
 
@@ -102,3 +106,21 @@ PyObject* ArrayOverBuffer(PyObject* layout, void* buffer, uint32_t count) {
 }
 
 }  // namespace brv
+
+namespace brv::api {
+
+bool PrepareArrays() {
+  // numpy's own import sequence for the headers built against: the new
+  // module path first, then the numpy 1.x one, and the ABI, C-API level and
+  // byte-order checks with numpy's messages. The reason is printed; the
+  // import then fails with the module's own message, whatever numpy is there.
+  if (_import_array() < 0) {
+    PyErr_Print();
+    PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
+    return false;
+  }
+  BuildLayouts();
+  return true;
+}
+
+}  // namespace brv::api
