@@ -74,6 +74,22 @@ def test_copy_rates_from_and_range_semantics(connected):
     assert len(brv.copy_rates_from_pos("EURUSD", paper.TIMEFRAME_H1, 0, 0)) == 0
 
 
+def test_years_of_minute_history_are_served_deterministically(connected):
+    day = 1330560000  # 2012-03-01 00:00 UTC
+    bars = brv.copy_rates_range("AUDUSD", paper.TIMEFRAME_M1, day, day + 86399)
+    assert len(bars) == 1440
+    assert (np.diff(bars["time"]) == 60).all()
+    assert (bars["low"] <= bars["open"]).all() and (bars["open"] <= bars["high"]).all()
+    assert (bars["low"] <= bars["close"]).all() and (bars["close"] <= bars["high"]).all()
+    again = brv.copy_rates_range("AUDUSD", paper.TIMEFRAME_M1, day, day + 86399)
+    assert bars.tobytes() == again.tobytes()
+    # History starts at a fixed date; nothing comes before it. 2010-01-02 was
+    # a Saturday: forex has no bar that day, crypto has.
+    for symbol, days in (("AUDUSD", [0, 2]), ("BTCUSD", [0, 1, 2])):
+        first = brv.copy_rates_range(symbol, paper.TIMEFRAME_D1, 0, paper.HISTORY_START + 2 * 86400)
+        assert list(first["time"]) == [paper.HISTORY_START + k * 86400 for k in days]
+
+
 @pytest.mark.parametrize("selection, required", [
     (paper.COPY_TICKS_ALL, 0),
     (paper.COPY_TICKS_QUOTES, paper.TICK_FLAG_BID | paper.TICK_FLAG_ASK),
