@@ -162,17 +162,20 @@ FRIDAY_CLOSE = 1796421600   # 2026-12-04 22:00 UTC
 SUNDAY_OPEN = FRIDAY_CLOSE + 2 * 86400
 
 
-@pytest.mark.parametrize("symbol, closed", [("EURUSD", True), ("XAUUSD", True), ("US500", True),
-                                            ("BTCUSD", False)])
-def test_weekend_closes_all_but_crypto(started, symbol, closed):
+@pytest.mark.parametrize("symbol, closed, now", [
+    ("EURUSD", True, SATURDAY_NOON), ("XAUUSD", True, SATURDAY_NOON), ("US500", True, SATURDAY_NOON),
+    ("BTCUSD", False, SATURDAY_NOON),
+    ("EURUSD", True, FRIDAY_CLOSE + 30),  # the minute of the close is closed already
+])
+def test_weekend_closes_all_but_crypto(started, symbol, closed, now):
     from paper_helpers import pin_clock
-    pin_clock(started.install, start_time=SATURDAY_NOON)
+    pin_clock(started.install, start_time=now)
     assert brv.initialize(path=started.install), brv.last_error()
     result = brv.order_send(action=paper.TRADE_ACTION_DEAL, symbol=symbol, type=paper.ORDER_TYPE_BUY,
                             volume=0.1)
     assert result.retcode == (paper.RETCODE_MARKET_CLOSED if closed else paper.RETCODE_DONE)
     tick = brv.symbol_info_tick(symbol)
-    weekend = brv.copy_ticks_range(symbol, FRIDAY_CLOSE + 1, SATURDAY_NOON, paper.COPY_TICKS_ALL)
+    weekend = brv.copy_ticks_range(symbol, FRIDAY_CLOSE + 1, now, paper.COPY_TICKS_ALL)
     hours = brv.copy_rates_from_pos(symbol, paper.TIMEFRAME_H1, 0, 30)
     assert len(hours) == 30
     if closed:
