@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace brv {
 
@@ -467,8 +468,15 @@ constexpr RecordLayout LayoutOf(RecordType type) {
 }
 
 // Little-endian loads from unaligned wire bytes.
-uint32_t LoadU32(const uint8_t* p);
-uint64_t LoadU64(const uint8_t* p);
-double LoadF64(const uint8_t* p);
+inline uint32_t LoadU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline uint64_t LoadU64(const uint8_t* p) { return uint64_t(LoadU32(p)) | uint64_t(LoadU32(p + 4)) << 32; }
+inline double LoadF64(const uint8_t* p) {
+  uint64_t bits = LoadU64(p);
+  double v;
+  std::memcpy(&v, &bits, sizeof(v));
+  return v;
+}
 
 }  // namespace brv

@@ -46,6 +46,9 @@ PyStructSequence_Field g_field_specs[kRecordTypeCount][kMaxItems + 1];
 PyStructSequence_Desc g_descs[kRecordTypeCount];
 // The one empty string every empty text field decodes to.
 PyObject* g_empty = nullptr;
+// Types whose instances are made and released here directly (below): those
+// whose every field is visible, as registered.
+bool g_direct[kRecordTypeCount] = {};
 
 // The order in which _asdict tells an instance's type.
 const RecordType kAsDictOrder[] = {kTradePosition, kTradeOrder, kTradeDeal, kOrderSendResult,
@@ -91,6 +94,33 @@ PyObject* AsDict(PyObject* self, PyObject*) {
 }
 
 PyMethodDef g_asdict_def = {"_asdict", AsDict, METH_NOARGS, "Convert named tuple object to dictionary"};
+
+// A record's slots are its items, all visible, so that an instance is a
+// plain tuple-sized block: made without PyStructSequence_New's two lookups
+// of the type's sizes, and released without the one of its dealloc.
+PyObject* NewDirect(PyTypeObject* type, Py_ssize_t items) {
+  PyTupleObject* record = PyObject_GC_NewVar(PyTupleObject, type, items);
+  if (record == nullptr) return nullptr;
+  for (Py_ssize_t i = 0; i < items; ++i) record->ob_item[i] = nullptr;
+  return reinterpret_cast<PyObject*>(record);
+}
+
+void ReleaseDirect(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  for (Py_ssize_t i = 0, n = Py_SIZE(self); i < n; ++i) Py_XDECREF(PyTuple_GET_ITEM(self, i));
+  PyObject_GC_Del(self);
+}
+
+// Does the registered type hold exactly `items` slots, all visible?
+bool AllVisible(PyTypeObject* type, int items) {
+  static const char* const kSizes[] = {"n_fields", "n_sequence_fields"};
+  for (const char* name : kSizes) {
+    Ref value(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), name));
+    if (!value) return false;
+    if (PyLong_AsSsize_t(value.get()) != items) return false;
+  }
+  return true;
+}
 
 // A text field of `units` UTF-16 units, read up to its first NUL. Most texts
 // are ASCII: those are copied unit by unit into a one-byte string; any other
@@ -229,6 +259,10 @@ class ReplyDecoder {
       if (item == nullptr) return nullptr;
       PyStructSequence_SET_ITEM(result.get(), f.item, item);
     }
+    // A record holds only numbers, texts and, in a trade result, the
+    // request record: it cannot be part of a cycle, so the collector need
+    // not look at it (as it stops looking at such tuples).
+    PyObject_GC_UnTrack(result.get());
     // The new record stays alive in the caller's tuple while it is the previous one.
     previous_ = result.get();
     previous_bytes_ = record;
@@ -245,19 +279,6 @@ class ReplyDecoder {
 
 }  // namespace
 
-uint32_t LoadU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint64_t LoadU64(const uint8_t* p) { return uint64_t(LoadU32(p)) | uint64_t(LoadU32(p + 4)) << 32; }
-
-double LoadF64(const uint8_t* p) {
-  uint64_t bits = LoadU64(p);
-  double v;
-  std::memcpy(&v, &bits, sizeof(v));
-  return v;
-}
-
 bool RegisterRecordTypes(PyObject* module) {
   g_empty = PyUnicode_FromStringAndSize("", 0);
   if (g_empty == nullptr) return false;
@@ -273,6 +294,9 @@ bool RegisterRecordTypes(PyObject* module) {
     g_descs[t] = {type_info.name, type_info.doc, g_field_specs[t], type_info.item_count};
     PyTypeObject* type = &g_type_objects[t];
     if (PyStructSequence_InitType2(type, &g_descs[t]) != 0) return false;
+    g_direct[t] = AllVisible(type, type_info.item_count);
+    if (PyErr_Occurred()) return false;
+    if (g_direct[t]) type->tp_dealloc = ReleaseDirect;
     Ref descr(PyDescr_NewMethod(type, &g_asdict_def));
     if (!descr || PyObject_GenericSetAttr(reinterpret_cast<PyObject*>(type), asdict_name.get(), descr.get()) != 0) {
       return false;
@@ -293,6 +317,7 @@ PyObject* NewRecord(RecordType type) {
     PyErr_SetString(PyExc_SystemError, "record type not registered");
     return nullptr;
   }
+  if (g_direct[type]) return NewDirect(&g_type_objects[type], kTypes[type].item_count);
   return PyStructSequence_New(&g_type_objects[type]);
 }
 
@@ -303,6 +328,9 @@ PyObject* DecodeRecord(const RecordLayout& layout, const uint8_t* record) {
 PyObject* DecodeRecordTuple(const RecordLayout& layout, const uint8_t* records, uint32_t count) {
   Ref tuple(PyTuple_New(Py_ssize_t(count)));
   if (!tuple) return nullptr;
+  // It will hold only records, which cannot be part of a cycle: the
+  // collector need not traverse it while it fills, nor after.
+  PyObject_GC_UnTrack(tuple.get());
   ReplyDecoder decoder(layout);
   for (uint32_t i = 0; i < count; ++i) {
     PyObject* item = decoder.Decode(records + size_t(i) * layout.size);
