@@ -15,10 +15,9 @@ namespace {
 
 const link::Allocator kArrayAllocator = {AllocateArrayData, FreeArrayData};
 
-// Sets (-2, "Invalid arguments"), clearing what argument parsing raised;
-// returns None.
+// Sets (-2, "Invalid arguments") and returns None; what argument parsing
+// raised is left to the guard.
 PyObject* InvalidArguments() {
-  PyErr_Clear();
   SetError(kInvalidParams, "Invalid arguments");
   Py_RETURN_NONE;
 }

@@ -1,7 +1,9 @@
 #include "history/layouts.h"
 
+#define BRV_DEFINE_NUMPY_API
 #include "history/numpy_api.h"
 #include "link/records.h"
+#include "module/functions.h"
 #include "platform/platform.h"
 
 namespace brv {
@@ -80,7 +82,9 @@ void BuildLayouts() {
   FieldsOf<records::Tick>(tick);
   g_bar_layout = MakeLayout(bar);
   g_tick_layout = MakeLayout(tick);
-  // A layout that cannot be built stays absent; the import goes on.
+  // Deliberate fallback at import, where no guard runs: a layout that
+  // cannot be built stays absent (its calls then report "No memory") and the
+  // import goes on without the exception.
   PyErr_Clear();
 }
 
@@ -121,3 +125,21 @@ PyObject* ArrayOverBuffer(PyObject* layout, void* buffer, uint32_t count) {
 }
 
 }  // namespace brv
+
+namespace brv::api {
+
+bool PrepareArrays() {
+  // numpy's own import sequence for the headers built against: the new
+  // module path first, then the numpy 1.x one, and the ABI, C-API level and
+  // byte-order checks with numpy's messages. The reason is printed; the
+  // import then fails with the module's own message, whatever numpy is there.
+  if (_import_array() < 0) {
+    PyErr_Print();
+    PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
+    return false;
+  }
+  BuildLayouts();
+  return true;
+}
+
+}  // namespace brv::api

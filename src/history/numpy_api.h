@@ -1,5 +1,5 @@
-// The numpy C interface. One translation unit (module/module.cpp) defines
-// the function table pointer; the others refer to it.
+// The numpy C interface. One translation unit (history/layouts.cpp, which
+// imports numpy) defines the function table pointer; the others refer to it.
 //
 // Built against numpy 2 headers for the oldest numpy 1.x we support: the
 // headers then expose only what 1.22 and later all provide, and descriptor

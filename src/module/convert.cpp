@@ -13,10 +13,7 @@ PyDateTime_CAPI* g_datetime_api = nullptr;
 
 // Size of the UTF-16 form of a str, in units.
 bool Utf16Length(PyObject* object, Py_ssize_t* units) {
-  if (PyUnicode_READY(object) != 0) {
-    PyErr_Clear();
-    return false;
-  }
+  if (PyUnicode_READY(object) != 0) return false;
   Py_ssize_t n = PyUnicode_GET_LENGTH(object);
   if (PyUnicode_KIND(object) == PyUnicode_4BYTE_KIND) {
     const Py_UCS4* data = PyUnicode_4BYTE_DATA(object);
@@ -65,10 +62,7 @@ bool ConvertTextInto(PyObject* object, char16_t* units, size_t capacity) {
 bool ConvertU32(PyObject* object, uint32_t* value) {
   if (object == nullptr || !PyLong_Check(object)) return false;
   unsigned long v = PyLong_AsUnsignedLong(object);
-  if (v == static_cast<unsigned long>(-1) && PyErr_Occurred()) {
-    PyErr_Clear();
-    return false;
-  }
+  if (v == static_cast<unsigned long>(-1) && PyErr_Occurred()) return false;
   if (v > 0xFFFFFFFFul) return false;
   *value = uint32_t(v);
   return true;
@@ -77,10 +71,7 @@ bool ConvertU32(PyObject* object, uint32_t* value) {
 bool ConvertU64(PyObject* object, uint64_t* value) {
   if (object == nullptr || !PyLong_Check(object)) return false;
   unsigned long long v = PyLong_AsUnsignedLongLong(object);
-  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    PyErr_Clear();
-    return false;
-  }
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
   *value = v;
   return true;
 }
@@ -88,10 +79,7 @@ bool ConvertU64(PyObject* object, uint64_t* value) {
 bool ConvertI64(PyObject* object, int64_t* value) {
   if (object == nullptr || !PyLong_Check(object)) return false;
   long long v = PyLong_AsLongLong(object);
-  if (v == -1 && PyErr_Occurred()) {
-    PyErr_Clear();
-    return false;
-  }
+  if (v == -1 && PyErr_Occurred()) return false;
   *value = v;
   return true;
 }
@@ -99,27 +87,25 @@ bool ConvertI64(PyObject* object, int64_t* value) {
 bool ConvertDouble(PyObject* object, double* value) {
   if (object == nullptr || !PyFloat_Check(object)) return false;
   double v = PyFloat_AsDouble(object);
-  if (v == -1.0 && PyErr_Occurred()) {
-    PyErr_Clear();
-    return false;
-  }
+  if (v == -1.0 && PyErr_Occurred()) return false;
   *value = v;
   return true;
 }
 
 bool TruthValue(PyObject* object, bool* value) {
   int truth = PyObject_IsTrue(object);
-  if (truth < 0) {
-    PyErr_Clear();
-    return false;
-  }
+  if (truth < 0) return false;
   *value = truth != 0;
   return true;
 }
 
 bool ConvertFlag(PyObject* object, bool on_error) {
   bool value = on_error;
-  return TruthValue(object, &value) ? value : on_error;
+  if (TruthValue(object, &value)) return value;
+  // Deliberate fallback: the caller goes on with `on_error` (and may still
+  // talk to the terminal), so the truth test's exception must not stay set.
+  PyErr_Clear();
+  return on_error;
 }
 
 bool ConvertTime(PyObject* object, int32_t* seconds) {
@@ -127,33 +113,21 @@ bool ConvertTime(PyObject* object, int32_t* seconds) {
   if (PyLong_Check(object)) {
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(object, &overflow);
-    if (v == -1 && PyErr_Occurred()) {
-      PyErr_Clear();
-      return false;
-    }
+    if (v == -1 && PyErr_Occurred()) return false;
     if (overflow != 0 || v < INT32_MIN || v > INT32_MAX) return false;
     *seconds = int32_t(v);
     return true;
   }
   if (PyFloat_Check(object)) {
     double v = PyFloat_AsDouble(object);
-    if (v == -1.0 && PyErr_Occurred()) {
-      PyErr_Clear();
-      return false;
-    }
+    if (v == -1.0 && PyErr_Occurred()) return false;
     return TruncateSeconds(v, seconds);
   }
   if (g_datetime_api != nullptr && PyObject_TypeCheck(object, g_datetime_api->DateTimeType)) {
     Ref stamp(PyObject_CallMethod(object, "timestamp", nullptr));
-    if (!stamp) {
-      PyErr_Clear();
-      return false;
-    }
+    if (!stamp) return false;
     double v = PyFloat_AsDouble(stamp.get());
-    if (v == -1.0 && PyErr_Occurred()) {
-      PyErr_Clear();
-      return false;
-    }
+    if (v == -1.0 && PyErr_Occurred()) return false;
     return TruncateSeconds(v, seconds);
   }
   return false;

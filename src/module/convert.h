@@ -1,7 +1,9 @@
 // Argument converters shared by every module function: texts into fixed
 // UTF-16 fields, integers, floats, flags and time arguments. A converter
-// returns false for an invalid argument and never leaves a Python exception
-// pending; the caller reports the failure through the last error.
+// returns false for an invalid argument, possibly with the Python exception
+// that revealed it still set; the caller reports the failure through the
+// last error and returns, and the guard in front of every module function
+// clears the exception.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +28,8 @@ bool ConvertU64(PyObject* object, uint64_t* value);
 bool ConvertI64(PyObject* object, int64_t* value);
 // A float or subclass only: an int is refused.
 bool ConvertDouble(PyObject* object, double* value);
-// The truth value; a truth test that raises counts as `on_error`.
+// The truth value; a truth test that raises counts as `on_error` (nothing
+// stays set).
 bool ConvertFlag(PyObject* object, bool on_error);
 // True when the truth test succeeded, with the value in *value.
 bool TruthValue(PyObject* object, bool* value);

@@ -54,4 +54,9 @@ PyObject* market_book_get(PyObject* self, PyObject* args);
 // module/
 PyObject* last_error(PyObject* self, PyObject* unused);
 
+// Run once by module initialisation (history/): imports numpy's C interface
+// and builds the bar and tick layouts; false with ImportError set when numpy
+// cannot be used.
+bool PrepareArrays();
+
 }  // namespace brv::api

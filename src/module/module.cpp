@@ -1,8 +1,4 @@
 // Module initialisation and the method table.
-#define BRV_DEFINE_NUMPY_API
-#include "history/numpy_api.h"
-
-#include "history/layouts.h"
 #include "module/convert.h"
 #include "module/errors.h"
 #include "module/functions.h"
@@ -16,9 +12,11 @@ namespace {
 // interpreter's handlers; when one raises (Ctrl-C), the wait stops.
 bool CheckSignals() { return PyErr_CheckSignals() != 0; }
 
-// Every function's result passes here: no call returns while a Python
-// exception is pending, except the interrupt that stopped it, which is
-// raised as Python code would.
+// Every function's result passes here. A function reports its failures
+// through the last error; a helper that failed may have left the Python
+// exception that revealed the failure, and this is the one place that
+// clears it: no call returns while a Python exception is pending, except the
+// interrupt that stopped it, which is raised as Python code would.
 PyObject* Finish(PyObject* result) {
   const bool interrupted = platform::TakeInterrupted();
   if (!PyErr_Occurred()) {
@@ -171,19 +169,12 @@ PyModuleDef kModule = {
 
 PyMODINIT_FUNC PyInit__core() {
   using namespace brv;
+  // An optional import: without the datetime interface, datetime arguments
+  // are refused and everything else works, so the import goes on.
   void* datetime_api = PyCapsule_Import("datetime.datetime_CAPI", 0);
   if (datetime_api == nullptr) PyErr_Clear();
   SetDateTimeApi(datetime_api);
-  // numpy's own import sequence for the headers built against: the new
-  // module path first, then the numpy 1.x one, and the ABI, C-API level and
-  // byte-order checks with numpy's messages. The reason is printed; the
-  // import then fails with the module's own message, whatever numpy is there.
-  if (_import_array() < 0) {
-    PyErr_Print();
-    PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
-    return nullptr;
-  }
-  BuildLayouts();
+  if (!api::PrepareArrays()) return nullptr;
   PyObject* module = PyModule_Create2(&kModule, 1013);
   if (module == nullptr) return nullptr;
   if (!RegisterRecordTypes(module)) {

@@ -153,6 +153,10 @@ class Engine {
   const Market& market() const { return market_; }
 
  private:
+  // A line of the account for the terminal's log (through the hooks).
+  void Log(const Account& account, const std::string& line) const;
+
+  // The trade actions (engine_requests.cpp).
   TradeResult Execute(Account& account, const TradeRequest& r, int64_t now_ms) const;
   TradeResult Market_(Account& account, const TradeRequest& r, int64_t now_ms) const;
   TradeResult Pending(Account& account, const TradeRequest& r, int64_t now_ms) const;
@@ -160,18 +164,20 @@ class Engine {
   TradeResult Modify(Account& account, const TradeRequest& r, int64_t now_ms) const;
   TradeResult Remove(Account& account, const TradeRequest& r, int64_t now_ms) const;
   TradeResult CloseBy(Account& account, const TradeRequest& r, int64_t now_ms) const;
-  // Whether anything triggered, expired or closed.
+  // Triggers, expiries and stops (engine_triggers.cpp); whether anything
+  // triggered, expired or closed.
   bool Evaluate(Account& account, int64_t now_ms) const;
-  void Log(const Account& account, const std::string& line) const;
   // Closes positions while the margin level is below the stop-out level;
   // whether any was closed.
   bool StopOut(Account& account, int64_t now_ms) const;
 
+  // Account figures (engine_figures.cpp).
   double Margin(const Account& account, const SymbolSpec& instrument, double volume, double price,
                 int64_t at_ms) const;
   double Profit(const Account& account, const SymbolSpec& instrument, uint32_t position_type, double volume,
                 double open, double close, int64_t at_ms) const;
-  // Opens a position filled at `price`; the order is the filled order.
+  // Fills (engine_fills.cpp). Opens a position filled at `price`; the order
+  // is the filled order.
   uint64_t OpenPosition(Account& account, Order& order, double price, int64_t at_ms) const;
   // Closes `volume` of position i at `price` with a new filled order.
   uint64_t ClosePosition(Account& account, size_t i, double volume, double price, int64_t at_ms,

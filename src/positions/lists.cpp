@@ -8,10 +8,6 @@
 #include "module/records.h"
 #include "positions/operations.h"
 
-#include "module/convert.h"
-#include "module/errors.h"
-#include "module/records.h"
-
 namespace brv::positions {
 namespace {
 

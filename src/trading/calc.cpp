@@ -9,9 +9,9 @@
 namespace brv::trading {
 namespace {
 
-// A failed parse may leave an exception of PyArg_ParseTuple behind.
+// Sets (-2, "Invalid arguments") and returns None; what argument parsing
+// raised is left to the guard.
 PyObject* InvalidArguments() {
-  PyErr_Clear();
   SetError(kInvalidParams, "Invalid arguments");
   Py_RETURN_NONE;
 }
