@@ -49,16 +49,16 @@ def once(symbol, timeframe):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--symbols", default="EURUSD,XAUUSD,BTCUSD")
+    parser.add_argument("--symbols", default="EURUSD,USDJPY,EURJPY,XAUUSD,BTCUSD")
     ns = parser.parse_args()
-    print("| Symbol | Timeframe | Bars | First request (median, s) | Spread | Cached (ms) |")
+    print("| Symbol | Timeframe | Bars | First request (median, ms) | Lowest to highest (ms) | Cached (ms) |")
     print("|---|---|---|---|---|---|")
     for symbol in ns.symbols.split(","):
         for name, timeframe in (("D1", paper.TIMEFRAME_D1), ("W1", paper.TIMEFRAME_W1)):
             runs = [once(symbol, timeframe) for _ in range(ns.runs)]
             cold = [r[0] for r in runs]
-            print("| %s | %s | %d | %.2f | %.2f to %.2f | %.1f |" % (
-                symbol, name, runs[0][2], statistics.median(cold), min(cold), max(cold),
+            print("| %s | %s | %d | %.0f | %.0f to %.0f | %.1f |" % (
+                symbol, name, runs[0][2], 1000 * statistics.median(cold), 1000 * min(cold), 1000 * max(cold),
                 1000 * statistics.median(r[1] for r in runs)))
 
 

@@ -342,7 +342,9 @@ std::string Terminal::SymbolInfo(const SymbolSpec& instrument, int64_t now_ms) {
   st.tick = market_.LastTick(instrument, now_ms);
   int64_t day_ms = FloorDiv(now_ms, 86400000) * 86400000;
   st.today = market_.Range(instrument, day_ms, now_ms + 1);
-  st.previous_close = market_.Range(instrument, day_ms - 86400000, day_ms).close;
+  std::vector<Bar> yesterday;
+  market_.Bars(instrument, 1440, day_ms / 86400000 - 1, day_ms / 86400000 - 1, now_ms, &yesterday);
+  st.previous_close = yesterday.empty() ? 0 : yesterday[0].close;
   std::string currency;
   {
     std::lock_guard<std::mutex> lock(mu_);

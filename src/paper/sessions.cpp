@@ -1,5 +1,6 @@
 #include "paper/sessions.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace brv::paper {
@@ -29,6 +30,28 @@ bool MarketOpen(const SymbolSpec& instrument, int64_t minute) {
 int64_t LastOpenMinute(const SymbolSpec& instrument, int64_t minute) {
   if (MarketOpen(instrument, minute)) return minute;
   return minute - (WeekMinute(minute) - kCloseAt) - 1;  // Friday 21:59
+}
+
+bool DayOpenSpan(const SymbolSpec& instrument, int64_t day, int64_t* first, int64_t* end) {
+  const int64_t start = day * 1440;
+  if (!Weekends(instrument)) {
+    *first = start;
+    *end = start + 1440;
+    return true;
+  }
+  // The week's trading hours are [Monday 00:00, Friday 22:00) and
+  // [Sunday 22:00, Monday 00:00); a day meets one of them at most.
+  const int64_t w = WeekMinute(start);
+  for (int64_t open_from : {int64_t(0), kOpenAt}) {
+    int64_t open_to = open_from == 0 ? kCloseAt : kWeek;
+    int64_t from = std::max(w, open_from), to = std::min(w + 1440, open_to);
+    if (from < to) {
+      *first = start + (from - w);
+      *end = start + (to - w);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool BarOpen(const SymbolSpec& instrument, int32_t timeframe, int64_t index) {

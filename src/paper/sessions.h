@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "paper/market.h"
+#include "paper/bars.h"
+#include "paper/catalogue.h"
 
 namespace brv::paper {
 
@@ -13,6 +14,12 @@ namespace brv::paper {
 bool MarketOpen(const SymbolSpec& instrument, int64_t minute);
 // The latest minute at or before `minute` in which the symbol trades.
 int64_t LastOpenMinute(const SymbolSpec& instrument, int64_t minute);
+
+// The minutes of the day (days since 1970-01-01 UTC) in which the symbol
+// trades, [*first, *end); false on a day without trading. A day's trading
+// is one unbroken stretch: all day, or up to the Friday close, or from the
+// Sunday open.
+bool DayOpenSpan(const SymbolSpec& instrument, int64_t day, int64_t* first, int64_t* end);
 
 // Whether the bar `index` of the timeframe holds at least one open minute.
 bool BarOpen(const SymbolSpec& instrument, int32_t timeframe, int64_t index);
