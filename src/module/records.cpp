@@ -294,7 +294,10 @@ bool RegisterRecordTypes(PyObject* module) {
     g_descs[t] = {type_info.name, type_info.doc, g_field_specs[t], type_info.item_count};
     PyTypeObject* type = &g_type_objects[t];
     if (PyStructSequence_InitType2(type, &g_descs[t]) != 0) return false;
-    g_direct[t] = AllVisible(type, type_info.item_count);
+    // From 3.14 a tuple caches its hash in the object, which only the
+    // interpreter's own constructor initialises: those versions take the
+    // regular path.
+    g_direct[t] = PY_VERSION_HEX < 0x030E0000 && AllVisible(type, type_info.item_count);
     if (PyErr_Occurred()) return false;
     if (g_direct[t]) type->tp_dealloc = ReleaseDirect;
     Ref descr(PyDescr_NewMethod(type, &g_asdict_def));
