@@ -6,20 +6,6 @@ namespace brv::book {
 
 using link::Body;
 
-namespace {
-
-// One level of the book, (offset, index in BookInfo).
-constexpr WireField kBookEntryFields[] = {
-    U32(0, 0),   // type
-    F64(4, 1),   // price
-    U64(12, 2),  // volume
-    F64(20, 3),  // volume_dbl
-};
-
-}  // namespace
-
-const RecordLayout kBookEntryRecord = MakeLayout(kBookInfo, kBookEntrySize, kBookEntryFields);
-
 int32_t MarketBookAdd(const ShortText& symbol) {
   return link::CallStatus(kCommandMarketBookAdd, Body().Text(symbol));
 }

@@ -14,8 +14,8 @@ constexpr uint32_t kCommandMarketBookAdd = 191;
 constexpr uint32_t kCommandMarketBookRelease = 192;
 constexpr uint32_t kCommandMarketBookGet = 193;
 
-constexpr uint32_t kBookEntrySize = 28;
-extern const RecordLayout kBookEntryRecord;
+constexpr uint32_t kBookEntrySize = records::BookEntry::kSize;
+constexpr RecordLayout kBookEntryRecord = LayoutOf<records::BookEntry>(kBookInfo);
 
 int32_t MarketBookAdd(const ShortText& symbol);
 int32_t MarketBookRelease(const ShortText& symbol);

@@ -2,6 +2,7 @@
 
 #define BRV_DEFINE_NUMPY_API
 #include "history/numpy_api.h"
+#include "link/records.h"
 #include "module/functions.h"
 #include "platform/platform.h"
 
@@ -45,6 +46,27 @@ PyArray_Descr* MakeLayout(const LayoutField (&fields)[8]) {
   return descr;
 }
 
+// numpy's type string of a field of the bar and tick records.
+const char* NumpyFormat(Wire type) {
+  switch (type) {
+    case Wire::U32: return "<u4";
+    case Wire::I32: return "<i4";
+    case Wire::U64: return "<u8";
+    case Wire::I64: return "<i8";
+    default: return "<f8";
+  }
+}
+
+// The array fields of a record: its table's names, kinds and offsets.
+template <class Record>
+void FieldsOf(LayoutField (&out)[8]) {
+  static_assert(sizeof(Record::kFields) / sizeof(WireField) == 8 && Record::kSize == 60, "8 fields in 60 bytes");
+  for (int i = 0; i < 8; ++i) {
+    const WireField& f = Record::kFields[i];
+    out[i] = {f.name, NumpyFormat(f.type), long(f.offset)};
+  }
+}
+
 // Bars and ticks own their block through a capsule set as the array's base:
 // numpy releases the base with the array, and the capsule hands the block
 // back to numpy's data allocator, which it came from.
@@ -55,12 +77,9 @@ void ReleaseBlock(PyObject* capsule) { PyDataMem_FREE(PyCapsule_GetPointer(capsu
 }  // namespace
 
 void BuildLayouts() {
-  const LayoutField bar[8] = {{"time", "<i8", 0},         {"open", "<f8", 8},   {"high", "<f8", 16},
-                              {"low", "<f8", 24},         {"close", "<f8", 32}, {"tick_volume", "<u8", 40},
-                              {"spread", "<i4", 48},      {"real_volume", "<u8", 52}};
-  const LayoutField tick[8] = {{"time", "<i8", 0},      {"bid", "<f8", 8},       {"ask", "<f8", 16},
-                               {"last", "<f8", 24},     {"volume", "<u8", 32},   {"time_msc", "<i8", 40},
-                               {"flags", "<u4", 48},    {"volume_real", "<f8", 52}};
+  LayoutField bar[8], tick[8];
+  FieldsOf<records::Rate>(bar);
+  FieldsOf<records::Tick>(tick);
   g_bar_layout = MakeLayout(bar);
   g_tick_layout = MakeLayout(tick);
   // Deliberate fallback at import, where no guard runs: a layout that

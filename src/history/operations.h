@@ -7,11 +7,12 @@
 #include <cstdint>
 
 #include "link/call.h"
+#include "link/records.h"
 #include "link/text_field.h"
 
 namespace brv {
-constexpr uint32_t kBarRecordSize = 60;
-constexpr uint32_t kTickRecordSize = 60;
+constexpr uint32_t kBarRecordSize = records::Rate::kSize;
+constexpr uint32_t kTickRecordSize = records::Tick::kSize;
 }  // namespace brv
 
 namespace brv::history {

@@ -1,5 +1,5 @@
-// The wire records of the account, terminal and symbol functions, each as a
-// field table that reads side by side with the record's description.
+// The wire records of the account, terminal and symbol functions (their
+// tables are in link/records.h).
 #pragma once
 
 #include <cstdint>
@@ -8,18 +8,20 @@
 
 namespace brv::market {
 
-constexpr uint32_t kAccountRecordSize = 851;
-constexpr uint32_t kTerminalRecordSize = 3162;
-constexpr uint32_t kSymbolRecordSize = 2993;
-// Terminals before build 2364 send the symbol record without its name.
-constexpr uint32_t kLegacySymbolRecordSize = 2929;
-constexpr uint32_t kSymbolNameOffset = 2929;
-constexpr uint32_t kSymbolNameUnits = 32;
-constexpr uint32_t kTickRecordSize = 60;
+constexpr uint32_t kAccountRecordSize = records::Account::kSize;
+constexpr uint32_t kTerminalRecordSize = records::Terminal::kSize;
+constexpr uint32_t kSymbolRecordSize = records::Symbol::kSize;
+// Terminals before build 2364 send the symbol record without its name, the
+// last field.
+constexpr uint32_t kLegacySymbolRecordSize = records::Symbol::name.offset;
+constexpr uint32_t kSymbolNameOffset = records::Symbol::name.offset;
+constexpr uint32_t kSymbolNameUnits = records::Symbol::name.count;
+static_assert(kSymbolNameOffset + 2 * kSymbolNameUnits == kSymbolRecordSize, "the name ends the symbol record");
+constexpr uint32_t kTickRecordSize = records::Tick::kSize;
 
-extern const RecordLayout kAccountRecord;
-extern const RecordLayout kTerminalRecord;
-extern const RecordLayout kSymbolRecord;
-extern const RecordLayout kTickRecord;
+constexpr RecordLayout kAccountRecord = LayoutOf<records::Account>(kAccountInfo);
+constexpr RecordLayout kTerminalRecord = LayoutOf<records::Terminal>(kTerminalInfo);
+constexpr RecordLayout kSymbolRecord = LayoutOf<records::Symbol>(kSymbolInfo);
+constexpr RecordLayout kTickRecord = LayoutOf<records::Tick>(kTick);
 
 }  // namespace brv::market

@@ -177,7 +177,10 @@ PyMODINIT_FUNC PyInit__core() {
   if (!api::PrepareArrays()) return nullptr;
   PyObject* module = PyModule_Create2(&kModule, 1013);
   if (module == nullptr) return nullptr;
-  RegisterRecordTypes(module);
+  if (!RegisterRecordTypes(module)) {
+    Py_DECREF(module);
+    return nullptr;
+  }
   platform::SetInterruptCheck(CheckSignals);
   return module;
 }

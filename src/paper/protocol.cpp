@@ -237,7 +237,7 @@ std::string Terminal::Rates(Session& session, uint32_t command, BodyReader& body
     last = std::min(last, first + int64_t(kMaxBars) - 1);
   }
   first = std::max(first, oldest);
-  const int64_t piece_bars = int64_t(kReplyPiece / kRateRecordSize);
+  const int64_t piece_bars = int64_t(kReplyPiece / records::Rate::kSize);
   if (session.sink != nullptr && last - first + 1 > piece_bars) {
     // Counted first (every bar of an open market up to now holds ticks; the
     // last one is made to know), then made and sent a piece at a time.
@@ -249,7 +249,7 @@ std::string Terminal::Rates(Session& session, uint32_t command, BodyReader& body
     }
     int64_t next = first;
     session.streamed = true;
-    session.stream_ok = StreamList(*session.sink, command, count, kRateRecordSize, [&](std::string* out) {
+    session.stream_ok = StreamList(*session.sink, command, count, records::Rate::kSize, [&](std::string* out) {
       bars.clear();
       int64_t end = std::min(last, next + piece_bars - 1);
       market_.Bars(*instrument, timeframe, next, end, now_ms, &bars);
@@ -262,7 +262,7 @@ std::string Terminal::Rates(Session& session, uint32_t command, BodyReader& body
   std::vector<Bar> bars;
   if (first <= last) market_.Bars(*instrument, timeframe, first, last, now_ms, &bars);
   std::string records;
-  records.reserve(bars.size() * kRateRecordSize);
+  records.reserve(bars.size() * records::Rate::kSize);
   for (const Bar& bar : bars) AppendBar(&records, bar);
   return List(command, uint32_t(bars.size()), records);
 }
@@ -286,7 +286,7 @@ std::string Terminal::TickList(Session& session, uint32_t command, BodyReader& b
   std::vector<Tick> ticks;
   size_t limit = std::min<size_t>(size_t(count), kMaxTicks);
   const int64_t now_ms = clock_->NowMs();
-  const size_t piece_ticks = kReplyPiece / kTickRecordSize;
+  const size_t piece_ticks = kReplyPiece / records::Tick::kSize;
   if (session.sink != nullptr && limit > piece_ticks) {
     // Two walks over the same ticks, a piece at a time: the first counts
     // them, the second sends them (tick times are distinct, so each piece
@@ -308,7 +308,7 @@ std::string Terminal::TickList(Session& session, uint32_t command, BodyReader& b
     session.streamed = true;
     bool ok = true;
     std::string head;
-    AppendU32(&head, uint32_t(12 + total * kTickRecordSize));
+    AppendU32(&head, uint32_t(12 + total * records::Tick::kSize));
     AppendU32(&head, command);
     AppendU32(&head, uint32_t(kStatusOk));
     AppendU32(&head, uint32_t(total));
@@ -316,7 +316,7 @@ std::string Terminal::TickList(Session& session, uint32_t command, BodyReader& b
     ok = (*session.sink)(head);
     walk([&](const std::vector<Tick>& part) {
       std::string records;
-      records.reserve(part.size() * kTickRecordSize);
+      records.reserve(part.size() * records::Tick::kSize);
       for (const Tick& t : part) AppendTick(&records, t);
       sent += part.size();
       return ok = ok && (*session.sink)(records);
@@ -326,7 +326,7 @@ std::string Terminal::TickList(Session& session, uint32_t command, BodyReader& b
   }
   if (limit > 0) market_.Ticks(*instrument, from, to, selection, limit, now_ms, &ticks);
   std::string records;
-  records.reserve(ticks.size() * kTickRecordSize);
+  records.reserve(ticks.size() * records::Tick::kSize);
   for (const Tick& t : ticks) AppendTick(&records, t);
   return List(command, uint32_t(ticks.size()), records);
 }
@@ -450,25 +450,29 @@ std::string Terminal::Book(Session& session, uint32_t command, BodyReader& body)
 
 std::string Terminal::Trading(Session&, uint32_t command, BodyReader& body) {
   if (command == 160 || command == 161) {
-    TradeRequest r;
-    r.action = body.U32();
-    r.magic = body.U64();
-    r.order = body.U64();
-    r.symbol = body.Field(32);
-    r.volume = body.F64();
-    r.price = body.F64();
-    r.stoplimit = body.F64();
-    r.sl = body.F64();
-    r.tp = body.F64();
-    r.deviation = body.U64();
-    r.type = body.U32();
-    r.type_filling = body.U32();
-    r.type_time = body.U32();
-    r.expiration = body.I64();
-    r.comment = body.Field(32);
-    r.position = body.U64();
-    r.position_by = body.U64();
+    // The body is one trade request record.
+    using F = records::TradeRequest;
+    const uint8_t* record = body.Record(F::kSize);
     if (!body.Complete()) return Status(command, kStatusInvalidParams);
+    const RecordReader in(record);
+    TradeRequest r;
+    in.Get(F::action, &r.action);
+    in.Get(F::magic, &r.magic);
+    in.Get(F::order, &r.order);
+    in.Get(F::symbol, &r.symbol);
+    in.Get(F::volume, &r.volume);
+    in.Get(F::price, &r.price);
+    in.Get(F::stoplimit, &r.stoplimit);
+    in.Get(F::sl, &r.sl);
+    in.Get(F::tp, &r.tp);
+    in.Get(F::deviation, &r.deviation);
+    in.Get(F::type, &r.type);
+    in.Get(F::type_filling, &r.type_filling);
+    in.Get(F::type_time, &r.type_time);
+    in.Get(F::expiration, &r.expiration);
+    in.Get(F::comment, &r.comment);
+    in.Get(F::position, &r.position);
+    in.Get(F::position_by, &r.position_by);
     if (command == 161 && !settings_->AutoTrading()) return Status(command, kStatusAutoTradingDisabled);
     int64_t now = clock_->NowMs();
     std::lock_guard<std::mutex> lock(mu_);

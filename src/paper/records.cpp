@@ -1,304 +1,327 @@
 #include "paper/records.h"
 
+#include <stdexcept>
+
 #include "paper/codes.h"
 #include "paper/wire.h"
 
 namespace brv::paper {
+namespace {
+
+// The bytes of a finished record; a field the writer refused is a fault of
+// this program, and fails the request rather than sending a wrong record.
+const std::string& Done(const RecordWriter& w) {
+  if (!w.ok()) throw std::logic_error("record field refused");
+  return w.bytes();
+}
+
+}  // namespace
+
 void AppendTick(std::string* out, const Tick& t) {
-  RecordWriter w(kTickRecordSize);
-  w.I64(0, t.time_msc / 1000);
-  w.F64(8, t.bid);
-  w.F64(16, t.ask);
-  w.F64(24, t.last);
-  w.U64(32, t.volume);
-  w.I64(40, t.time_msc);
-  w.U32(48, t.flags);
-  w.F64(52, t.volume_real);
-  *out += w.bytes();
+  using F = records::Tick;
+  RecordWriter w(F::kSize);
+  w.Put(F::time, t.time_msc / 1000);
+  w.Put(F::bid, t.bid);
+  w.Put(F::ask, t.ask);
+  w.Put(F::last, t.last);
+  w.Put(F::volume, t.volume);
+  w.Put(F::time_msc, t.time_msc);
+  w.Put(F::flags, t.flags);
+  w.Put(F::volume_real, t.volume_real);
+  *out += Done(w);
 }
 
 void AppendBar(std::string* out, const Bar& b) {
-  RecordWriter w(kRateRecordSize);
-  w.I64(0, b.time);
-  w.F64(8, b.open);
-  w.F64(16, b.high);
-  w.F64(24, b.low);
-  w.F64(32, b.close);
-  w.U64(40, b.tick_volume);
-  w.I32(48, b.spread);
-  w.U64(52, b.real_volume);
-  *out += w.bytes();
+  using F = records::Rate;
+  RecordWriter w(F::kSize);
+  w.Put(F::time, b.time);
+  w.Put(F::open, b.open);
+  w.Put(F::high, b.high);
+  w.Put(F::low, b.low);
+  w.Put(F::close, b.close);
+  w.Put(F::tick_volume, b.tick_volume);
+  w.Put(F::spread, b.spread);
+  w.Put(F::real_volume, b.real_volume);
+  *out += Done(w);
 }
 
 std::string SymbolRecord(const SymbolSpec& s, const SymbolState& st) {
-  RecordWriter w(kSymbolRecordSize);
+  using F = records::Symbol;
+  RecordWriter w(F::kSize);
   const Tick& t = st.tick;
   const Aggregate& d = st.today;
-  w.Flag(0, false);                       // custom
-  w.U32(1, kChartModeBid);                // chart_mode
-  w.Flag(5, st.selected);                 // select
-  w.Flag(6, st.selected);                 // visible
-  w.U64(7, d.trades);                     // session_deals
-  w.U64(15, 0);                           // session_buy_orders
-  w.U64(23, 0);                           // session_sell_orders
-  w.U64(31, t.volume);                    // volume
-  w.U64(39, d.volume_high);               // volumehigh
-  w.U64(47, d.volume_low);                // volumelow
-  w.I64(55, t.time_msc / 1000);           // time
-  w.U32(63, uint32_t(s.digits));          // digits
-  w.I32(67, t.spread);                    // spread
-  w.Flag(71, true);                       // spread_float
-  w.U32(72, kBookDepth);                  // ticks_bookdepth
-  w.U32(76, s.calc_mode);                 // trade_calc_mode
-  w.U32(80, kSymbolTradeFull);            // trade_mode
-  w.I64(84, 0);                           // start_time
-  w.I64(92, 0);                           // expiration_time
-  w.I32(100, StopsLevel(s));              // trade_stops_level
-  w.I32(104, 0);                          // trade_freeze_level
-  w.U32(108, kExecutionMarket);           // trade_exemode
-  w.U32(112, kSwapDisabled);              // swap_mode
-  w.U32(116, 3);                          // swap_rollover3days (Wednesday)
-  w.Flag(120, false);                     // margin_hedged_use_leg
-  w.I32(121, kExpirationMask);            // expiration_mode
-  w.I32(125, kFillingMask);               // filling_mode
-  w.I32(129, kOrderModeMask);             // order_mode
-  w.U32(133, kTimeGtc);                   // order_gtc_mode
-  w.U32(137, 0);                          // option_mode
-  w.U32(141, 0);                          // option_right
-  w.F64(145, t.bid);                      // bid
-  w.F64(153, d.high);                     // bidhigh
-  w.F64(161, d.low);                      // bidlow
-  w.F64(169, t.ask);                      // ask
-  w.F64(177, d.ask_high);                 // askhigh
-  w.F64(185, d.ask_low);                  // asklow
-  w.F64(193, t.last);                     // last
-  w.F64(201, d.last_high);                // lasthigh
-  w.F64(209, d.last_low);                 // lastlow
-  w.F64(217, t.volume_real);              // volume_real
-  w.F64(225, double(d.volume_high));      // volumehigh_real
-  w.F64(233, double(d.volume_low));       // volumelow_real
-  w.F64(241, 0);                          // option_strike
-  w.F64(249, s.point());                  // point
-  w.F64(257, st.tick_value);              // trade_tick_value
-  w.F64(265, st.tick_value);              // trade_tick_value_profit
-  w.F64(273, st.tick_value);              // trade_tick_value_loss
-  w.F64(281, s.point());                  // trade_tick_size
-  w.F64(289, s.contract);                 // trade_contract_size
-  w.F64(297, 0);                          // trade_accrued_interest
-  w.F64(305, 0);                          // trade_face_value
-  w.F64(313, 0);                          // trade_liquidity_rate
-  w.F64(321, s.volume_min);               // volume_min
-  w.F64(329, s.volume_max);               // volume_max
-  w.F64(337, s.volume_step);              // volume_step
-  w.F64(345, 0);                          // volume_limit
-  w.F64(353, 0);                          // swap_long
-  w.F64(361, 0);                          // swap_short
-  w.F64(369, 0);                          // margin_initial
-  w.F64(377, 0);                          // margin_maintenance
-  w.F64(385, double(d.volume));           // session_volume
-  w.F64(393, 0);                          // session_turnover
-  w.F64(401, 0);                          // session_interest
-  w.F64(409, 0);                          // session_buy_orders_volume
-  w.F64(417, 0);                          // session_sell_orders_volume
-  w.F64(425, d.open);                     // session_open
-  w.F64(433, st.previous_close);          // session_close
-  w.F64(441, 0);                          // session_aw
-  w.F64(449, 0);                          // session_price_settlement
-  w.F64(457, 0);                          // session_price_limit_min
-  w.F64(465, 0);                          // session_price_limit_max
-  w.F64(473, s.contract);                 // margin_hedged
-  w.F64(481, st.previous_close > 0 ? (t.bid - st.previous_close) / st.previous_close * 100.0 : 0);  // price_change
-  w.F64(489, 0);                          // price_volatility
-  w.F64(497, 0);                          // price_theoretical
-  for (size_t off = 505; off <= 553; off += 8) w.F64(off, 0);  // greeks, sensitivity
-  w.Text(561, 32, "");                    // basis
-  w.Text(625, 64, s.category);            // category
-  w.Text(753, 16, s.base);                // currency_base
-  w.Text(785, 16, s.profit);              // currency_profit
-  w.Text(817, 16, s.margin);              // currency_margin
-  w.Text(849, 256, "Borvane Paper Liquidity");  // bank
-  w.Text(1361, 64, s.description);        // description
-  w.Text(1489, 64, "PAPER");              // exchange
-  w.Text(1617, 256, "");                  // formula
-  w.Text(2129, 16, "");                   // isin
-  w.Text(2161, 256, "");                  // page
-  w.Text(2673, 128, s.path);              // path
-  w.Text(2929, 32, s.name);               // name
-  return w.bytes();
+  w.Put(F::custom, false);
+  w.Put(F::chart_mode, kChartModeBid);
+  w.Put(F::select, st.selected);
+  w.Put(F::visible, st.selected);
+  w.Put(F::session_deals, d.trades);
+  w.Put(F::session_buy_orders, 0);
+  w.Put(F::session_sell_orders, 0);
+  w.Put(F::volume, t.volume);
+  w.Put(F::volumehigh, d.volume_high);
+  w.Put(F::volumelow, d.volume_low);
+  w.Put(F::time, t.time_msc / 1000);
+  w.Put(F::digits, uint32_t(s.digits));
+  w.Put(F::spread, t.spread);
+  w.Put(F::spread_float, true);
+  w.Put(F::ticks_bookdepth, kBookDepth);
+  w.Put(F::trade_calc_mode, s.calc_mode);
+  w.Put(F::trade_mode, kSymbolTradeFull);
+  w.Put(F::start_time, 0);
+  w.Put(F::expiration_time, 0);
+  w.Put(F::trade_stops_level, StopsLevel(s));
+  w.Put(F::trade_freeze_level, 0);
+  w.Put(F::trade_exemode, kExecutionMarket);
+  w.Put(F::swap_mode, kSwapDisabled);
+  w.Put(F::swap_rollover3days, 3);  // Wednesday
+  w.Put(F::margin_hedged_use_leg, false);
+  w.Put(F::expiration_mode, kExpirationMask);
+  w.Put(F::filling_mode, kFillingMask);
+  w.Put(F::order_mode, kOrderModeMask);
+  w.Put(F::order_gtc_mode, kTimeGtc);
+  w.Put(F::option_mode, 0);
+  w.Put(F::option_right, 0);
+  w.Put(F::bid, t.bid);
+  w.Put(F::bidhigh, d.high);
+  w.Put(F::bidlow, d.low);
+  w.Put(F::ask, t.ask);
+  w.Put(F::askhigh, d.ask_high);
+  w.Put(F::asklow, d.ask_low);
+  w.Put(F::last, t.last);
+  w.Put(F::lasthigh, d.last_high);
+  w.Put(F::lastlow, d.last_low);
+  w.Put(F::volume_real, t.volume_real);
+  w.Put(F::volumehigh_real, double(d.volume_high));
+  w.Put(F::volumelow_real, double(d.volume_low));
+  w.Put(F::option_strike, 0);
+  w.Put(F::point, s.point());
+  w.Put(F::trade_tick_value, st.tick_value);
+  w.Put(F::trade_tick_value_profit, st.tick_value);
+  w.Put(F::trade_tick_value_loss, st.tick_value);
+  w.Put(F::trade_tick_size, s.point());
+  w.Put(F::trade_contract_size, s.contract);
+  w.Put(F::trade_accrued_interest, 0);
+  w.Put(F::trade_face_value, 0);
+  w.Put(F::trade_liquidity_rate, 0);
+  w.Put(F::volume_min, s.volume_min);
+  w.Put(F::volume_max, s.volume_max);
+  w.Put(F::volume_step, s.volume_step);
+  w.Put(F::volume_limit, 0);
+  w.Put(F::swap_long, 0);
+  w.Put(F::swap_short, 0);
+  w.Put(F::margin_initial, 0);
+  w.Put(F::margin_maintenance, 0);
+  w.Put(F::session_volume, double(d.volume));
+  w.Put(F::session_turnover, 0);
+  w.Put(F::session_interest, 0);
+  w.Put(F::session_buy_orders_volume, 0);
+  w.Put(F::session_sell_orders_volume, 0);
+  w.Put(F::session_open, d.open);
+  w.Put(F::session_close, st.previous_close);
+  w.Put(F::session_aw, 0);
+  w.Put(F::session_price_settlement, 0);
+  w.Put(F::session_price_limit_min, 0);
+  w.Put(F::session_price_limit_max, 0);
+  w.Put(F::margin_hedged, s.contract);
+  w.Put(F::price_change, st.previous_close > 0 ? (t.bid - st.previous_close) / st.previous_close * 100.0 : 0);
+  w.Put(F::price_volatility, 0);
+  w.Put(F::price_theoretical, 0);
+  // the greeks and the sensitivity stay 0
+  w.Put(F::basis, "");
+  w.Put(F::category, s.category);
+  w.Put(F::currency_base, s.base);
+  w.Put(F::currency_profit, s.profit);
+  w.Put(F::currency_margin, s.margin);
+  w.Put(F::bank, "Borvane Paper Liquidity");
+  w.Put(F::description, s.description);
+  w.Put(F::exchange, "PAPER");
+  w.Put(F::formula, "");
+  w.Put(F::isin, "");
+  w.Put(F::page, "");
+  w.Put(F::path, s.path);
+  w.Put(F::name, s.name);
+  return Done(w);
 }
 
 std::string AccountRecord(const Account& a, const Figures& f, bool trade_expert) {
-  RecordWriter w(kAccountRecordSize);
-  w.U64(0, a.config->login);
-  w.U32(8, kAccountDemo);        // trade_mode
-  w.U32(12, a.config->leverage);
-  w.U32(16, kMaxOrders);         // limit_orders
-  w.U32(20, kStopOutPercent);    // margin_so_mode
-  w.Flag(24, true);              // trade_allowed
-  w.Flag(25, trade_expert);      // trade_expert
-  w.U32(26, kMarginHedging);     // margin_mode
-  w.U32(30, kCurrencyDigits);    // currency_digits
-  w.Flag(34, false);             // fifo_close
-  w.F64(35, f.balance);
-  w.F64(43, f.credit);
-  w.F64(51, f.profit);
-  w.F64(59, f.equity);
-  w.F64(67, f.margin);
-  w.F64(75, f.margin_free);
-  w.F64(83, f.margin_level);
-  w.F64(91, 50.0);               // margin_so_call (percent)
-  w.F64(99, 30.0);               // margin_so_so (percent)
-  w.F64(107, 0);                 // margin_initial
-  w.F64(115, 0);                 // margin_maintenance
-  w.F64(123, 0);                 // assets
-  w.F64(131, 0);                 // liabilities
-  w.F64(139, 0);                 // commission_blocked
-  w.Text(147, 128, a.config->name);
-  w.Text(403, 64, kServerName);
-  w.Text(531, 32, a.config->currency);
-  w.Text(595, 128, kCompanyName);
-  return w.bytes();
+  using F = records::Account;
+  RecordWriter w(F::kSize);
+  w.Put(F::login, a.config->login);
+  w.Put(F::trade_mode, kAccountDemo);
+  w.Put(F::leverage, a.config->leverage);
+  w.Put(F::limit_orders, kMaxOrders);
+  w.Put(F::margin_so_mode, kStopOutPercent);
+  w.Put(F::trade_allowed, true);
+  w.Put(F::trade_expert, trade_expert);
+  w.Put(F::margin_mode, kMarginHedging);
+  w.Put(F::currency_digits, kCurrencyDigits);
+  w.Put(F::fifo_close, false);
+  w.Put(F::balance, f.balance);
+  w.Put(F::credit, f.credit);
+  w.Put(F::profit, f.profit);
+  w.Put(F::equity, f.equity);
+  w.Put(F::margin, f.margin);
+  w.Put(F::margin_free, f.margin_free);
+  w.Put(F::margin_level, f.margin_level);
+  w.Put(F::margin_so_call, 50.0);  // percent
+  w.Put(F::margin_so_so, 30.0);  // percent
+  w.Put(F::margin_initial, 0);
+  w.Put(F::margin_maintenance, 0);
+  w.Put(F::assets, 0);
+  w.Put(F::liabilities, 0);
+  w.Put(F::commission_blocked, 0);
+  w.Put(F::name, a.config->name);
+  w.Put(F::server, kServerName);
+  w.Put(F::currency, a.config->currency);
+  w.Put(F::company, kCompanyName);
+  return Done(w);
 }
 
 std::string TerminalRecord(const TerminalState& st) {
-  RecordWriter w(kTerminalRecordSize);
-  w.U32(0, kBuild);
-  w.Flag(4, false);              // community_account
-  w.Flag(5, false);              // community_connection
-  w.Flag(6, true);               // connected
-  w.Flag(7, false);              // dlls_allowed
-  w.Flag(8, st.trade_allowed);   // trade_allowed
-  w.Flag(9, false);              // email_enabled
-  w.Flag(10, false);             // ftp_enabled
-  w.Flag(11, false);             // notifications_enabled
-  w.U32(12, kMaxBars);           // maxbars
-  w.Flag(16, false);             // hcid
-  w.I32(17, 65001);              // codepage (UTF-8)
-  w.I32(21, 0);                  // ping_last
-  w.F64(25, 0);                  // community_balance
-  w.F64(33, 0);                  // retransmission
-  w.Text(41, 260, kCompanyName);
-  w.Text(561, 260, u"Borvane Paper Terminal");
-  w.Text(1081, 260, u"English");
-  w.Text(1601, 260, st.path);
-  w.Text(2121, 260, st.data_path);
-  w.Text(2641, 260, st.commondata_path);
-  w.Flag(3161, !st.trade_allowed);  // tradeapi_disabled
-  return w.bytes();
+  using F = records::Terminal;
+  RecordWriter w(F::kSize);
+  w.Put(F::build, kBuild);
+  w.Put(F::community_account, false);
+  w.Put(F::community_connection, false);
+  w.Put(F::connected, true);
+  w.Put(F::dlls_allowed, false);
+  w.Put(F::trade_allowed, st.trade_allowed);
+  w.Put(F::email_enabled, false);
+  w.Put(F::ftp_enabled, false);
+  w.Put(F::notifications_enabled, false);
+  w.Put(F::maxbars, kMaxBars);
+  w.Put(F::hcid, false);
+  w.Put(F::codepage, 65001);  // UTF-8
+  w.Put(F::ping_last, 0);
+  w.Put(F::community_balance, 0);
+  w.Put(F::retransmission, 0);
+  w.Put(F::company, kCompanyName);
+  w.Put(F::name, u"Borvane Paper Terminal");
+  w.Put(F::language, u"English");
+  w.Put(F::path, st.path);
+  w.Put(F::data_path, st.data_path);
+  w.Put(F::commondata_path, st.commondata_path);
+  w.Put(F::tradeapi_disabled, !st.trade_allowed);
+  return Done(w);
 }
 
 std::string PositionRecord(const Position& p, double price_current, double profit) {
-  RecordWriter w(kPositionRecordSize);
-  w.U64(0, p.ticket);
-  w.I64(8, p.time_msc / 1000);
-  w.I64(16, p.time_msc);
-  w.I64(24, p.update_msc / 1000);
-  w.I64(32, p.update_msc);
-  w.U32(40, p.type);
-  w.U64(44, p.magic);
-  w.U64(52, p.ticket);  // identifier: the ticket of the opening order
-  w.U32(60, p.reason);
-  w.F64(64, p.volume);
-  w.F64(72, p.price_open);
-  w.F64(80, p.sl);
-  w.F64(88, p.tp);
-  w.F64(96, price_current);
-  w.F64(104, 0);        // not read by the connector
-  w.F64(112, 0);        // swap
-  w.F64(120, profit);
-  w.Text(128, 32, SymbolName(*p.instrument));
-  w.Text(192, 32, p.comment);
-  w.Text(256, 32, u"");
-  return w.bytes();
+  using F = records::Position;
+  RecordWriter w(F::kSize);
+  w.Put(F::ticket, p.ticket);
+  w.Put(F::time, p.time_msc / 1000);
+  w.Put(F::time_msc, p.time_msc);
+  w.Put(F::time_update, p.update_msc / 1000);
+  w.Put(F::time_update_msc, p.update_msc);
+  w.Put(F::type, p.type);
+  w.Put(F::magic, p.magic);
+  w.Put(F::identifier, p.ticket);  // the ticket of the opening order
+  w.Put(F::reason, p.reason);
+  w.Put(F::volume, p.volume);
+  w.Put(F::price_open, p.price_open);
+  w.Put(F::sl, p.sl);
+  w.Put(F::tp, p.tp);
+  w.Put(F::price_current, price_current);
+  w.Put(F::swap, 0);
+  w.Put(F::profit, profit);
+  w.Put(F::symbol, SymbolName(*p.instrument));
+  w.Put(F::comment, p.comment);
+  w.Put(F::external_id, u"");
+  return Done(w);
 }
 
 std::string OrderRecord(const Order& o, double price_current) {
-  RecordWriter w(kOrderRecordSize);
-  w.U64(0, o.ticket);
-  w.I64(8, o.setup_msc / 1000);
-  w.I64(16, o.setup_msc);
-  w.I64(24, o.done_msc / 1000);
-  w.I64(32, o.done_msc);
-  w.I64(40, o.expiration);
-  w.U32(48, o.type);
-  w.U32(52, o.type_time);
-  w.U32(56, o.type_filling);
-  w.U32(60, o.state);
-  w.U64(64, o.magic);
-  w.U64(72, o.position_id);
-  w.U64(80, o.position_by_id);
-  w.U32(88, o.reason);
-  w.F64(92, o.volume_initial);
-  w.F64(100, o.volume_current);
-  w.F64(108, o.price_open);
-  w.F64(116, o.sl);
-  w.F64(124, o.tp);
-  w.F64(132, price_current);
-  w.F64(140, o.price_stoplimit);
-  w.Text(148, 32, SymbolName(*o.instrument));
-  w.Text(212, 32, o.comment);
-  w.Text(276, 32, u"");
-  return w.bytes();
+  using F = records::Order;
+  RecordWriter w(F::kSize);
+  w.Put(F::ticket, o.ticket);
+  w.Put(F::time_setup, o.setup_msc / 1000);
+  w.Put(F::time_setup_msc, o.setup_msc);
+  w.Put(F::time_done, o.done_msc / 1000);
+  w.Put(F::time_done_msc, o.done_msc);
+  w.Put(F::time_expiration, o.expiration);
+  w.Put(F::type, o.type);
+  w.Put(F::type_time, o.type_time);
+  w.Put(F::type_filling, o.type_filling);
+  w.Put(F::state, o.state);
+  w.Put(F::magic, o.magic);
+  w.Put(F::position_id, o.position_id);
+  w.Put(F::position_by_id, o.position_by_id);
+  w.Put(F::reason, o.reason);
+  w.Put(F::volume_initial, o.volume_initial);
+  w.Put(F::volume_current, o.volume_current);
+  w.Put(F::price_open, o.price_open);
+  w.Put(F::sl, o.sl);
+  w.Put(F::tp, o.tp);
+  w.Put(F::price_current, price_current);
+  w.Put(F::price_stoplimit, o.price_stoplimit);
+  w.Put(F::symbol, SymbolName(*o.instrument));
+  w.Put(F::comment, o.comment);
+  w.Put(F::external_id, u"");
+  return Done(w);
 }
 
 std::string DealRecord(const Deal& d) {
-  RecordWriter w(kDealRecordSize);
-  w.U64(0, d.ticket);
-  w.U64(8, d.order);
-  w.I64(16, d.time_msc / 1000);
-  w.I64(24, d.time_msc);
-  w.U32(32, d.type);
-  w.U32(36, d.entry);
-  w.U64(40, d.magic);
-  w.U64(48, d.position_id);
-  w.U32(56, d.reason);
-  w.F64(60, d.volume);
-  w.F64(68, d.price);
-  w.F64(76, d.commission);
-  w.F64(84, d.swap);
-  w.F64(92, d.profit);
-  w.F64(100, d.fee);
-  w.Text(108, 32, d.instrument ? SymbolName(*d.instrument) : std::u16string());
-  w.Text(172, 32, d.comment);
-  w.Text(236, 32, u"");
-  return w.bytes();
+  using F = records::Deal;
+  RecordWriter w(F::kSize);
+  w.Put(F::ticket, d.ticket);
+  w.Put(F::order, d.order);
+  w.Put(F::time, d.time_msc / 1000);
+  w.Put(F::time_msc, d.time_msc);
+  w.Put(F::type, d.type);
+  w.Put(F::entry, d.entry);
+  w.Put(F::magic, d.magic);
+  w.Put(F::position_id, d.position_id);
+  w.Put(F::reason, d.reason);
+  w.Put(F::volume, d.volume);
+  w.Put(F::price, d.price);
+  w.Put(F::commission, d.commission);
+  w.Put(F::swap, d.swap);
+  w.Put(F::profit, d.profit);
+  w.Put(F::fee, d.fee);
+  w.Put(F::symbol, d.instrument ? SymbolName(*d.instrument) : std::u16string());
+  w.Put(F::comment, d.comment);
+  w.Put(F::external_id, u"");
+  return Done(w);
 }
 
 std::string CheckResultRecord(const TradeResult& r, const Figures& f) {
-  RecordWriter w(kCheckResultSize);
-  w.U32(0, r.retcode);
-  w.F64(4, f.balance);
-  w.F64(12, f.equity);
-  w.F64(20, f.profit);
-  w.F64(28, f.margin);
-  w.F64(36, f.margin_free);
-  w.F64(44, f.margin_level);
-  w.Text(52, 100, r.comment);
-  return w.bytes();
+  using F = records::CheckResult;
+  RecordWriter w(F::kSize);
+  w.Put(F::retcode, r.retcode);
+  w.Put(F::balance, f.balance);
+  w.Put(F::equity, f.equity);
+  w.Put(F::profit, f.profit);
+  w.Put(F::margin, f.margin);
+  w.Put(F::margin_free, f.margin_free);
+  w.Put(F::margin_level, f.margin_level);
+  w.Put(F::comment, r.comment);
+  return Done(w);
 }
 
 std::string SendResultRecord(const TradeResult& r, uint32_t request_id) {
-  RecordWriter w(kSendResultSize);
-  w.U32(0, r.retcode);
-  w.U64(4, r.deal);
-  w.U64(12, r.order);
-  w.F64(20, r.volume);
-  w.F64(28, r.price);
-  w.F64(36, r.bid);
-  w.F64(44, r.ask);
-  w.Text(52, 100, r.comment);
-  w.U32(252, request_id);
-  w.I32(256, 0);  // retcode_external
-  return w.bytes();
+  using F = records::SendResult;
+  RecordWriter w(F::kSize);
+  w.Put(F::retcode, r.retcode);
+  w.Put(F::deal, r.deal);
+  w.Put(F::order, r.order);
+  w.Put(F::volume, r.volume);
+  w.Put(F::price, r.price);
+  w.Put(F::bid, r.bid);
+  w.Put(F::ask, r.ask);
+  w.Put(F::comment, r.comment);
+  w.Put(F::request_id, request_id);
+  w.Put(F::retcode_external, 0);
+  return Done(w);
 }
 
 void AppendBookEntry(std::string* out, uint32_t type, double price, uint64_t volume, double volume_dbl) {
-  RecordWriter w(kBookEntrySize);
-  w.U32(0, type);
-  w.F64(4, price);
-  w.U64(12, volume);
-  w.F64(20, volume_dbl);
-  *out += w.bytes();
+  using F = records::BookEntry;
+  RecordWriter w(F::kSize);
+  w.Put(F::type, type);
+  w.Put(F::price, price);
+  w.Put(F::volume, volume);
+  w.Put(F::volume_dbl, volume_dbl);
+  *out += Done(w);
 }
 
 }  // namespace brv::paper

@@ -1,27 +1,16 @@
 // Byte images of the records the terminal sends, one encoder per record
-// table: each writes its fields at the offsets of its table.
+// table (link/records.h): each writes its fields by name.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "link/records.h"
 #include "paper/engine.h"
 #include "paper/market.h"
 
 namespace brv::paper {
 
-constexpr size_t kTickRecordSize = 60;
-constexpr size_t kRateRecordSize = 60;
-constexpr size_t kSymbolRecordSize = 2993;
-constexpr size_t kAccountRecordSize = 851;
-constexpr size_t kTerminalRecordSize = 3162;
-constexpr size_t kPositionRecordSize = 320;
-constexpr size_t kOrderRecordSize = 340;
-constexpr size_t kDealRecordSize = 300;
-constexpr size_t kCheckResultSize = 252;
-constexpr size_t kSendResultSize = 260;
-constexpr size_t kBookEntrySize = 28;
-constexpr size_t kTradeRequestSize = 232;
 
 void AppendTick(std::string* out, const Tick& t);
 void AppendBar(std::string* out, const Bar& b);

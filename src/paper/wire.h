@@ -1,11 +1,14 @@
-// Little-endian byte images for the wire: a reader for request bodies and a
-// fixed-size record writer with explicit offsets, so that every encoder reads
-// side by side with the record tables it implements.
+// Little-endian byte images for the wire: a reader for request bodies, and a
+// fixed-size record writer and reader that take the fields of the record
+// tables (link/records.h).
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
+
+#include "link/records.h"
 
 namespace brv::paper {
 
@@ -38,20 +41,15 @@ class BodyReader {
     pos_ += size_t(n) * 2;
     return s;
   }
-  // A fixed text field of `units` UTF-16 units, read up to its first NUL.
-  std::u16string Field(size_t units) {
-    if (!ok_ || units * 2 > size_ - pos_) {
+  // The next `size` bytes as one record, or null when fewer are left.
+  const uint8_t* Record(size_t size) {
+    if (!ok_ || size > size_ - pos_) {
       ok_ = false;
-      return std::u16string();
+      return nullptr;
     }
-    std::u16string s;
-    for (size_t i = 0; i < units; ++i) {
-      char16_t u = char16_t(data_[pos_ + 2 * i] | (data_[pos_ + 2 * i + 1] << 8));
-      if (u == 0) break;
-      s += u;
-    }
-    pos_ += units * 2;
-    return s;
+    const uint8_t* record = data_ + pos_;
+    pos_ += size;
+    return record;
   }
   bool ok() const { return ok_; }
   bool Complete() const { return ok_ && pos_ == size_; }
@@ -102,6 +100,36 @@ class RecordWriter {
     for (const char* p = ascii; *p; ++p) s += char16_t(static_cast<unsigned char>(*p));
     Text(off, units, s);
   }
+
+  // One field of a record table. A value of the wrong sort for the field (a
+  // fraction into an integer field, a number into a text) is refused like a
+  // field past the end.
+  template <class T, std::enable_if_t<std::is_arithmetic<T>::value, int> = 0>
+  void Put(const WireField& f, T v) {
+    if (std::is_floating_point<T>::value && f.type != Wire::F64) {
+      ok_ = false;
+      return;
+    }
+    switch (f.type) {
+      case Wire::Flag: return Flag(f.offset, v != 0);
+      case Wire::U32: return U32(f.offset, uint32_t(v));
+      case Wire::I32: return I32(f.offset, int32_t(v));
+      case Wire::U64: return U64(f.offset, uint64_t(v));
+      case Wire::I64: return I64(f.offset, int64_t(v));
+      case Wire::F64: return F64(f.offset, double(v));
+      default: ok_ = false;
+    }
+  }
+  void Put(const WireField& f, const std::u16string& s) {
+    if (f.type == Wire::Text) return Text(f.offset, f.count, s);
+    ok_ = false;
+  }
+  void Put(const WireField& f, const char16_t* s) { Put(f, std::u16string(s)); }
+  void Put(const WireField& f, const char* ascii) {
+    if (f.type == Wire::Text) return Text(f.offset, f.count, ascii);
+    ok_ = false;
+  }
+
   const std::string& bytes() const { return bytes_; }
   size_t size() const { return bytes_.size(); }
   // False once a field did not fit the record; such a field is not written.
@@ -119,6 +147,52 @@ class RecordWriter {
   }
   std::string bytes_;
   bool ok_ = true;
+};
+
+// Reads the fields of one record by the record's table; `record` holds the
+// record's whole size.
+class RecordReader {
+ public:
+  explicit RecordReader(const uint8_t* record) : record_(record) {}
+
+  template <class T, std::enable_if_t<std::is_arithmetic<T>::value, int> = 0>
+  void Get(const WireField& f, T* v) const {
+    const uint8_t* p = record_ + f.offset;
+    switch (f.type) {
+      case Wire::Flag: *v = T(*p != 0); return;
+      case Wire::U32: *v = T(uint32_t(Load(p, 4))); return;
+      case Wire::I32: *v = T(int32_t(uint32_t(Load(p, 4)))); return;
+      case Wire::U64: *v = T(Load(p, 8)); return;
+      case Wire::I64: *v = T(int64_t(Load(p, 8))); return;
+      case Wire::F64: {
+        uint64_t bits = Load(p, 8);
+        double d;
+        std::memcpy(&d, &bits, 8);
+        *v = T(d);
+        return;
+      }
+      default: *v = T(0);
+    }
+  }
+  // A text field, up to its first NUL.
+  void Get(const WireField& f, std::u16string* s) const {
+    s->clear();
+    if (f.type != Wire::Text) return;
+    const uint8_t* p = record_ + f.offset;
+    for (size_t i = 0; i < f.count; ++i) {
+      char16_t u = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
+      if (u == 0) break;
+      *s += u;
+    }
+  }
+
+ private:
+  static uint64_t Load(const uint8_t* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v |= uint64_t(p[i]) << (8 * i);
+    return v;
+  }
+  const uint8_t* record_;
 };
 
 // Reply messages: length, echo, status, payload.

@@ -136,23 +136,14 @@ class VerdictMemo {
 
 }  // namespace
 
-int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*allocate)(size_t),
-                      void (*release)(void*), uint8_t** records, uint32_t* count) {
-  if (*count == 0) return kFilterDone;
+uint32_t FilterByGroup(const char16_t* group, const RecordShape& shape, uint8_t* records, uint32_t count) {
   const size_t size = shape.size;
-  uint8_t* kept = static_cast<uint8_t*>(allocate(size * *count));
-  if (kept == nullptr) {
-    release(*records);
-    *records = nullptr;
-    *count = 0;
-    return kFilterFailed;
-  }
   uint32_t n = 0;
   char16_t name[kSymbolUnits + 1];
   name[kSymbolUnits] = 0;  // a symbol filling its field still ends here
   VerdictMemo memo;
-  for (uint32_t i = 0; i < *count; ++i) {
-    const uint8_t* record = *records + size * i;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t* record = records + size * i;
     const uint8_t* field = record + shape.symbol_offset;
     const bool* known = memo.Find(field);
     bool pass;
@@ -163,12 +154,12 @@ int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*a
       pass = MatchGroup(group, name);
       memo.Add(field, pass);
     }
-    if (pass) std::memcpy(kept + size * n++, record, size);
+    if (!pass) continue;
+    // A kept record moves down over the dropped ones; the two never overlap.
+    if (n != i) std::memcpy(records + size * n, record, size);
+    ++n;
   }
-  release(*records);
-  *records = kept;
-  *count = n;
-  return kFilterDone;
+  return n;
 }
 
 }  // namespace brv::positions

@@ -9,11 +9,6 @@
 
 namespace brv::positions {
 
-// Result codes of FilterByGroup, the same values as the module's success
-// and "IPC call failed".
-constexpr int32_t kFilterDone = 1;
-constexpr int32_t kFilterFailed = -10000;
-
 // A pattern item holds at most this many units; a longer item is cut.
 constexpr size_t kPatternUnits = 255;
 
@@ -34,11 +29,10 @@ struct RecordShape {
 };
 constexpr size_t kSymbolUnits = 32;
 
-// Replaces *records (count records of `shape`, from `allocate`/`release`)
-// by a new array holding, in the order received, the records whose symbol
-// passes the group. The new array is allocated once, for the full count.
-// kFilterDone, or kFilterFailed when the allocation fails (the old array is then released and *count is 0).
-int32_t FilterByGroup(const char16_t* group, const RecordShape& shape, void* (*allocate)(size_t),
-                      void (*release)(void*), uint8_t** records, uint32_t* count);
+// Keeps the records (count records of `shape`) whose symbol passes the
+// group, in place and in the order received: they become the first records
+// of the array. Returns how many passed. Nothing is allocated, and nothing
+// is copied while every record passes.
+uint32_t FilterByGroup(const char16_t* group, const RecordShape& shape, uint8_t* records, uint32_t count);
 
 }  // namespace brv::positions

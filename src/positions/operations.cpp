@@ -4,9 +4,6 @@
 
 namespace brv::positions {
 
-static_assert(kFilterDone == kSuccess && kFilterFailed == kIpcCallFailed,
-              "the group filter reports the module's own codes");
-
 using link::Body;
 
 namespace {
@@ -15,15 +12,10 @@ int32_t GetList(uint32_t command, const Body& body, const RecordShape& shape, Re
   return link::CallList(command, body, shape.size, link::kPlainAllocator, out);
 }
 
-// Keeps the records whose symbol passes the group (kFilterDone), or empties
-// the list (kFilterFailed).
-int32_t KeepGroup(const GroupText& group, const RecordShape& shape, RecordList* list) {
-  uint32_t count = list->count();
-  uint8_t* data = static_cast<uint8_t*>(list->Take());
-  int32_t result = FilterByGroup(group.units, shape, link::kPlainAllocator.allocate,
-                                 link::kPlainAllocator.release, &data, &count);
-  list->Assign(data, link::kPlainAllocator, count);
-  return result;
+// Keeps the records whose symbol passes the group, in the list's own storage.
+void KeepGroup(const GroupText& group, const RecordShape& shape, RecordList* list) {
+  const uint32_t kept = FilterByGroup(group.units, shape, list->data(), list->count());
+  if (kept != list->count()) list->Assign(list->Take(), link::kPlainAllocator, kept);
 }
 
 // The unfiltered list, then the group filter over it. The group itself is
@@ -31,9 +23,8 @@ int32_t KeepGroup(const GroupText& group, const RecordShape& shape, RecordList* 
 int32_t GetGroup(uint32_t command, const Body& body, const RecordShape& shape, const GroupText& group,
                  RecordList* out) {
   int32_t result = GetList(command, body, shape, out);
-  if (result < 0) return result;
-  int32_t filtered = KeepGroup(group, shape, out);
-  return filtered < 0 ? filtered : result;
+  if (result >= 0) KeepGroup(group, shape, out);
+  return result;
 }
 
 int32_t GetOne(uint32_t command, const Body& body, const RecordShape& shape, SingleRecord* out) {

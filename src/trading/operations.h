@@ -4,13 +4,14 @@
 
 #include <cstdint>
 
+#include "link/records.h"
 #include "link/text_field.h"
 
 namespace brv::trading {
 
 // The trade request record that order_check and order_send send: 232 packed
 // little-endian bytes, the same in memory and on the wire.
-constexpr uint32_t kTradeRequestSize = 232;
+constexpr uint32_t kTradeRequestSize = records::TradeRequest::kSize;
 struct TradeRequestRecord {
   uint8_t bytes[kTradeRequestSize];
 };
@@ -20,8 +21,8 @@ constexpr uint32_t kCommandOrderSend = 161;
 constexpr uint32_t kCommandOrderCalcMargin = 162;
 constexpr uint32_t kCommandOrderCalcProfit = 163;
 
-constexpr uint32_t kCheckResultSize = 252;
-constexpr uint32_t kSendResultSize = 260;
+constexpr uint32_t kCheckResultSize = records::CheckResult::kSize;
+constexpr uint32_t kSendResultSize = records::SendResult::kSize;
 
 struct CheckResultRecord {
   uint8_t bytes[kCheckResultSize];

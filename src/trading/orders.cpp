@@ -10,34 +10,11 @@
 namespace brv::trading {
 namespace {
 
-// The result records without their last item, the request.
-constexpr WireField kCheckResultFields[] = {
-    U32(0, 0),          // retcode
-    F64(4, 1),          // balance
-    F64(12, 2),         // equity
-    F64(20, 3),         // profit
-    F64(28, 4),         // margin
-    F64(36, 5),         // margin_free
-    F64(44, 6),         // margin_level
-    Text(52, 100, 7),   // comment
-};
-constexpr RecordLayout kCheckResultRecord = MakeLayout(kOrderCheckResult, kCheckResultSize, kCheckResultFields);
-constexpr Py_ssize_t kCheckRequestIndex = 8;
-
-constexpr WireField kSendResultFields[] = {
-    U32(0, 0),          // retcode
-    U64(4, 1),          // deal
-    U64(12, 2),         // order
-    F64(20, 3),         // volume
-    F64(28, 4),         // price
-    F64(36, 5),         // bid
-    F64(44, 6),         // ask
-    Text(52, 100, 7),   // comment
-    U32(252, 8),        // request_id
-    I32(256, 9),        // retcode_external
-};
-constexpr RecordLayout kSendResultRecord = MakeLayout(kOrderSendResult, kSendResultSize, kSendResultFields);
-constexpr Py_ssize_t kSendRequestIndex = 10;
+// The result records; their last item, the request, is attached here.
+constexpr RecordLayout kCheckResultRecord = LayoutOf<records::CheckResult>(kOrderCheckResult);
+constexpr Py_ssize_t kCheckRequestIndex = records::CheckResult::request.item;
+constexpr RecordLayout kSendResultRecord = LayoutOf<records::SendResult>(kOrderSendResult);
+constexpr Py_ssize_t kSendRequestIndex = records::SendResult::request.item;
 
 // The request of either call form: one positional dictionary without
 // keywords, or the keyword dictionary itself with no positional argument.

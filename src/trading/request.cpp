@@ -10,35 +10,11 @@
 namespace brv::trading {
 namespace {
 
-// The record, field by field: (offset, TradeRequest index), texts with their
-// 32 units. The dictionary key of each field is its TradeRequest name.
-constexpr WireField kTradeRequestFields[] = {
-    U32(0, 0),         // action
-    U64(4, 1),         // magic
-    U64(12, 2),        // order
-    Text(20, 32, 3),   // symbol
-    F64(84, 4),        // volume
-    F64(92, 5),        // price
-    F64(100, 6),       // stoplimit
-    F64(108, 7),       // sl
-    F64(116, 8),       // tp
-    U64(124, 9),       // deviation
-    U32(132, 10),      // type
-    U32(136, 11),      // type_filling
-    U32(140, 12),      // type_time
-    I64(144, 13),      // expiration
-    Text(152, 32, 14),  // comment
-    U64(216, 15),      // position
-    U64(224, 16),      // position_by
-};
-constexpr RecordLayout kTradeRequestRecord = MakeLayout(kTradeRequest, kTradeRequestSize, kTradeRequestFields);
-
-constexpr const char* kKeys[] = {
-    "action", "magic", "order", "symbol", "volume", "price", "stoplimit", "sl", "tp", "deviation",
-    "type", "type_filling", "type_time", "expiration", "comment", "position", "position_by",
-};
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == sizeof(kTradeRequestFields) / sizeof(kTradeRequestFields[0]),
-              "one key per field");
+// The dictionary key of each field is its TradeRequest name.
+using Fields = records::TradeRequest;
+constexpr RecordLayout kTradeRequestRecord = LayoutOf<Fields>(kTradeRequest);
+static_assert(Fields::symbol.count == ShortText::kUnits && Fields::comment.count == ShortText::kUnits,
+              "the request's texts are short texts");
 
 void StoreU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
@@ -88,6 +64,8 @@ bool ConvertField(PyObject* value, const WireField& field, uint8_t* record) {
     }
     case Wire::Flag:
     case Wire::I32:
+    case Wire::Reserved:
+    case Wire::Attached:
       break;
   }
   return false;
@@ -101,12 +79,12 @@ bool ParseTradeRequest(PyObject* object, TradeRequestRecord* record) {
     return false;
   }
   std::memset(record->bytes, 0, sizeof(record->bytes));
-  for (size_t i = 0; i < sizeof(kKeys) / sizeof(kKeys[0]); ++i) {
-    PyObject* value = Keyword(object, kKeys[i]);
+  for (const WireField& field : Fields::kFields) {
+    PyObject* value = Keyword(object, field.name);
     if (value == nullptr) continue;  // absent: the field keeps its default
-    if (!ConvertField(value, kTradeRequestFields[i], record->bytes)) {
+    if (!ConvertField(value, field, record->bytes)) {
       char message[64];
-      std::snprintf(message, sizeof(message), "Invalid \"%s\" argument", kKeys[i]);
+      std::snprintf(message, sizeof(message), "Invalid \"%s\" argument", field.name);
       SetError(kInvalidParams, message);
       return false;
     }
