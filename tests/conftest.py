@@ -70,7 +70,8 @@ def use_roaming(monkeypatch, folder):
 def _private_roaming(monkeypatch):
     if WINE:
         use_roaming(monkeypatch, _PRIVATE["XDG_DATA_HOME"])
-    yield
+
+
 # numpy reads this once, at import: an array that owns memory numpy does not
 # know how to release then warns when it is freed.
 os.environ["NUMPY_WARN_IF_NO_MEM_POLICY"] = "1"

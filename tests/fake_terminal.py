@@ -170,7 +170,7 @@ class FakeTerminal:
 
     def readiness(self, *states):
         """Readiness states for the next polls; the last one repeats."""
-        self._call("readiness", states=list(states))
+        self._call("set", name="ready_states", value=list(states))
 
     def set_build(self, build):
         self._call("set", name="build", value=build)
@@ -391,7 +391,6 @@ class _Server:
                 "clear_queue": self.queue.clear,
                 "pending": lambda: len(self.queue),
                 "release": self.release_event.set,
-                "readiness": lambda: setattr(self, "ready_states", list(kw["states"])),
                 "set": lambda: setattr(self, kw["name"], kw["value"]),
                 "requests": lambda: list(self.requests),
                 "clear": self.requests.clear,
