@@ -3,21 +3,20 @@
 A case is one reply to one request: the operation (a name of
 `client_ops.operations`), the raw bytes sent for it (length field included;
 `fill` bytes 0xA5 follow them), whether the fake then closes the connection,
-and how the bytes are cut into parts.  Cases are well-formed replies changed
-by one of `MUTATIONS`.  Every case must leave the call returning (no
-exception, crash or hang), a failure returning its failure value, and the
-next `version()` working (framed reply) or reporting -10004 (reply cut short).
+and how the bytes are cut into parts: a well-formed reply changed by one of
+`MUTATIONS`.  Every case must leave the call returning (no exception, crash or
+hang) its failure value on a failure, and the next `version()` working
+(framed reply) or reporting -10004 (reply cut short).
 
-    fuzz_replies.py replay FILE...    replay corpus files; exit 1 on a failure
     fuzz_replies.py fuzz --seconds N --corpus DIR [--seed S]
-                                      random cases for N seconds; a failing case
-                                      (broken rule, crash, hang) is saved in DIR
 
-Cases run in a worker process that announces each case before running it,
-so that the driver knows which case crashed or hung the interpreter.
+saves each failing case in DIR (tests/test_fuzz.py replays them).  Cases run
+in a worker process that announces each before running it, so that the
+driver knows which case crashed or hung the interpreter.
 """
 
 import argparse
+import contextlib
 import hashlib
 import json
 import os
@@ -46,18 +45,14 @@ MUTATIONS = ["status", "echo", "short", "long", "count", "garbage", "flip", "tin
 
 # ---------------------------------------------------------------- cases
 
-def _frame(length, echo, status, body):
-    return struct.pack("<IIi", length, echo, status) + body
-
-
-def generate(rng, ops, counts=(0, 1, 2, 3, 5)):
-    """One random case (a dict that JSON can hold); `counts` are the record
-    counts of the well-formed list reply that the mutation starts from."""
+def generate(rng, ops):
+    """One random case (a dict that JSON can hold): a well-formed reply (a list
+    of 0 to 5 records, for a list) changed by one mutation."""
     import client_ops
     import records as R
 
     op = rng.choice(ops)
-    count = rng.choice(counts)
+    count = rng.choice((0, 1, 2, 3, 5))
     body = client_ops.payload(op, count=count, rng=rng if rng.random() < 0.5 else None)
     echo, status, close = op.cmd, 1, False
     kind = rng.choice(MUTATIONS)
@@ -104,7 +99,7 @@ def generate(rng, ops, counts=(0, 1, 2, 3, 5)):
         close = True
     else:  # huge: an absurd length, some bytes of it, then the terminal dies
         length = rng.choice([0x01000001, 0x7FFFFFFF, 0xFFFFFFFF, 0xFFFFFFF0, 12 + (1 << 24)])
-        raw = _frame(length, echo, status, body)
+        raw = struct.pack("<IIi", length, echo, status) + body
         fill = rng.choice([0, 4, 100, 16384, 20000])
         close = True
     if raw is None:
@@ -170,34 +165,25 @@ def run_case(fake, ops, case):
 
 # ---------------------------------------------------------------- worker
 
-class Environment:
-    """A private runtime folder, a terminal path and a fake terminal serving it."""
+@contextlib.contextmanager
+def _private_fake():
+    """A fake terminal serving a terminal path in a private runtime folder."""
+    import borvane as brv
+    from fake_terminal import FakeTerminal
 
-    def __enter__(self):
-        from fake_terminal import FakeTerminal
-
-        self.root = tempfile.mkdtemp(prefix="brv-fz-", dir=None if os.name == "nt" else "/tmp")
-        os.environ["XDG_RUNTIME_DIR"] = self.root
-        os.environ["XDG_DATA_HOME"] = os.path.join(self.root, "data")
-        exe = os.path.join(self.root, "inst", "terminal64.exe")
-        os.makedirs(os.path.dirname(exe))
-        with open(exe, "wb") as f:
-            f.write(b"not a terminal\n")
-        self.fake = FakeTerminal(os.path.realpath(exe))
-        return self
-
-    def __exit__(self, *exc):
-        import borvane as brv
-
+    root = tempfile.mkdtemp(prefix="brv-fz-", dir=None if os.name == "nt" else "/tmp")
+    os.environ["XDG_RUNTIME_DIR"] = root
+    os.environ["XDG_DATA_HOME"] = os.path.join(root, "data")
+    exe = os.path.join(root, "terminal64.exe")
+    with open(exe, "wb") as f:
+        f.write(b"not a terminal\n")
+    fake = FakeTerminal(os.path.realpath(exe))
+    try:
+        yield fake
+    finally:
         brv.shutdown()
-        self.fake.stop()
-        shutil.rmtree(self.root, ignore_errors=True)
-
-
-def _ops(exe):
-    import client_ops
-
-    return {op.name: op for op in client_ops.operations(exe)}
+        fake.stop()
+        shutil.rmtree(root, ignore_errors=True)
 
 
 def worker_main(argv):
@@ -206,35 +192,35 @@ def worker_main(argv):
     Cases come from files (replay) or from a seeded generator until a time
     limit (fuzz).  Exit status 1 after a broken rule, with the message."""
     import borvane as brv
+    import client_ops
 
     p = argparse.ArgumentParser()
     p.add_argument("--seed", type=int)
     p.add_argument("--seconds", type=float, default=0)
     p.add_argument("files", nargs="*")
     args = p.parse_args(argv)
-    out = sys.stdout
-    with Environment() as env:
-        ops = _ops(env.fake.exe)
-        if not brv.initialize(env.fake.exe):
-            print("error initialize failed: %r" % (brv.last_error(),), file=out, flush=True)
+    with _private_fake() as fake:
+        ops = client_ops.by_name(fake.exe)
+        if not brv.initialize(fake.exe):
+            print("error initialize failed: %r" % (brv.last_error(),), flush=True)
             return 2
         if args.files:
             cases = (c for f in args.files for c in load(f))
         else:
             rng = random.Random(args.seed)
             deadline = time.monotonic() + args.seconds
-            names = sorted(ops)
-            cases = (generate(rng, [ops[n] for n in names]) for _ in iter(lambda: time.monotonic() < deadline, False))
+            pool = [ops[n] for n in sorted(ops)]
+            cases = (generate(rng, pool) for _ in iter(lambda: time.monotonic() < deadline, False))
         n = 0
         for case in cases:
-            print("case " + json.dumps(case), file=out, flush=True)
+            print("case " + json.dumps(case), flush=True)
             try:
-                run_case(env.fake, ops, case)
+                run_case(fake, ops, case)
             except CaseFailed as exc:
-                print("fail %s" % exc, file=out, flush=True)
+                print("fail %s" % exc, flush=True)
                 return 1
             n += 1
-        print("done %d" % n, file=out, flush=True)
+        print("done %d" % n, flush=True)
     return 0
 
 
@@ -242,8 +228,7 @@ def worker_main(argv):
 
 def load(path):
     with open(path) as f:
-        data = json.load(f)
-    return data if isinstance(data, list) else [data]
+        return json.load(f)  # a list of cases
 
 
 def run_worker(args, timeout=HANG_SECONDS):
@@ -300,13 +285,12 @@ def fuzz_main(argv):
     p.add_argument("--seconds", type=float, default=60)
     p.add_argument("--corpus", default=CORPUS)
     p.add_argument("--seed", type=int, default=None)
-    p.add_argument("--batch", type=float, default=20, help="seconds per worker")
     args = p.parse_args(argv)
     seed = args.seed if args.seed is not None else random.SystemRandom().getrandbits(32)
     deadline = time.monotonic() + args.seconds
     total, failures = 0, []
     while time.monotonic() < deadline - 1:
-        budget = min(args.batch, deadline - time.monotonic())
+        budget = min(20, deadline - time.monotonic())  # a worker per 20 s: a crash ends one
         ok, count, last, reason = run_worker(["--seed", str(seed), "--seconds", "%.1f" % budget])
         total += count
         if not ok:
@@ -318,19 +302,9 @@ def fuzz_main(argv):
     return 1 if failures else 0
 
 
-def replay_main(argv):
-    files = argv or sorted(os.path.join(CORPUS, f) for f in os.listdir(CORPUS) if f.endswith(".json"))
-    ok, count, last, reason = run_worker(files)
-    print("%d cases replayed" % count)
-    if not ok:
-        print("failed: %s\n%s" % (reason, json.dumps(last)))
-    return 0 if ok else 1
-
-
 if __name__ == "__main__":
-    command, rest = (sys.argv[1], sys.argv[2:]) if len(sys.argv) > 1 else ("", [])
-    mains = dict(worker=worker_main, fuzz=fuzz_main, replay=replay_main)
-    if command not in mains:
+    command = sys.argv[1] if len(sys.argv) > 1 else ""
+    if command not in ("worker", "fuzz"):
         print(__doc__)
         sys.exit(2)
-    sys.exit(mains[command](rest))
+    sys.exit((worker_main if command == "worker" else fuzz_main)(sys.argv[2:]))

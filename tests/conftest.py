@@ -1,11 +1,9 @@
 """Shared fixtures: a private environment, fake terminals and time limits.
 
-The module finds terminals through $XDG_RUNTIME_DIR (sockets, directly under
-/tmp: a socket path has at most 107 bytes), $XDG_DATA_HOME and $HOME, read at
-each connect; all point at private folders made here before any test runs.
-On Windows the data folders live under the roaming folder, which comes from
-the registry: under Wine, whose prefix is the suite's own, `use_roaming`
-points it at a private folder; on a real Windows machine such tests skip.
+$XDG_RUNTIME_DIR (sockets, directly under /tmp: a socket path has at most 107
+bytes), $XDG_DATA_HOME and $HOME point at private folders.  On Windows the
+data folders live under the roaming folder, from the registry: under Wine
+`use_roaming` points it at a private folder; on real Windows such tests skip.
 """
 
 import faulthandler
@@ -72,7 +70,8 @@ def use_roaming(monkeypatch, folder):
 def _private_roaming(monkeypatch):
     if WINE:
         use_roaming(monkeypatch, _PRIVATE["XDG_DATA_HOME"])
-    yield
+
+
 # numpy reads this once, at import: an array that owns memory numpy does not
 # know how to release then warns when it is freed.
 os.environ["NUMPY_WARN_IF_NO_MEM_POLICY"] = "1"
@@ -102,26 +101,21 @@ def pytest_runtest_protocol(item, nextitem):
     Windows has no SIGALRM: there a hang ends the process at once."""
     marker = item.get_closest_marker("time_limit")
     limit = (marker.args[0] if marker else TIME_LIMIT) * SCALE
-    if WINDOWS:
-        faulthandler.dump_traceback_later(limit, exit=True)
-        try:
-            yield
-        finally:
-            faulthandler.cancel_dump_traceback_later()
-        return
 
     def expired(signum, frame):
         raise TimeLimitExceeded("%s took more than %g s" % (item.nodeid, limit))
 
-    previous = signal.signal(signal.SIGALRM, expired)
-    signal.setitimer(signal.ITIMER_REAL, limit)
-    faulthandler.dump_traceback_later(limit + 30, exit=True)
+    if not WINDOWS:
+        previous = signal.signal(signal.SIGALRM, expired)
+        signal.setitimer(signal.ITIMER_REAL, limit)
+    faulthandler.dump_traceback_later(limit if WINDOWS else limit + 30, exit=True)
     try:
         yield
     finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
         faulthandler.cancel_dump_traceback_later()
-        signal.signal(signal.SIGALRM, previous)
+        if not WINDOWS:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
 
 
 def pytest_unconfigure(config):
@@ -134,12 +128,8 @@ def pytest_unconfigure(config):
 
 
 def make_exe(folder, name="terminal64.exe"):
-    """A terminal executable path for a fake: an existing, non-executable file.
-
-    The file exists so that its real path is what gets hashed; it cannot be
-    run, so a module that tries to start it fails at once instead of waiting
-    for a terminal that never comes.
-    """
+    """A terminal path for a fake: an existing file (its real path is what gets
+    hashed) that cannot be run (so that starting it fails at once)."""
     os.makedirs(folder, exist_ok=True)
     path = os.path.realpath(os.path.join(str(folder), name))
     with open(path, "wb") as f:

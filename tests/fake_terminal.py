@@ -21,7 +21,7 @@ import sys
 import threading
 import time
 from collections import namedtuple
-from multiprocessing.connection import Client, Connection, Listener
+from multiprocessing.connection import Client, Listener
 
 WINDOWS = os.name == "nt"
 if WINDOWS:
@@ -42,23 +42,19 @@ CMD_READY = 109
 Request = namedtuple("Request", "cmd body raw")
 
 
-def pipe_name(exe_path):
-    """`BRV.Terminal.` and the upper-case SHA-256 of the lower-cased real path
-    (on Windows the system's final path and lower-casing, as the module asks)."""
+def socket_path(exe_path):
+    """Where the module looks for the terminal of `exe_path`: `BRV.Terminal.`
+    and the upper-case SHA-256 of the lower-cased real path (on Windows the
+    system's final path and lower-casing), a named pipe or a Unix socket."""
     if WINDOWS:
         from borvane import _windows
         final = _windows.lower(_windows.final_path(str(exe_path)))
     else:
         final = os.path.realpath(exe_path).lower()
-    return "BRV.Terminal." + hashlib.sha256(final.encode("utf-16-le")).hexdigest().upper()
-
-
-def socket_path(exe_path):
-    """Where the module looks for the terminal of `exe_path`: a Unix socket,
-    or on Windows the named pipe."""
+    name = "BRV.Terminal." + hashlib.sha256(final.encode("utf-16-le")).hexdigest().upper()
     if WINDOWS:
-        return "\\\\.\\pipe\\" + pipe_name(exe_path)
-    return os.path.join(os.environ["XDG_RUNTIME_DIR"], pipe_name(exe_path))
+        return "\\\\.\\pipe\\" + name
+    return os.path.join(os.environ["XDG_RUNTIME_DIR"], name)
 
 
 def _unlink(path):
@@ -67,9 +63,7 @@ def _unlink(path):
             os.unlink(path)
 
 
-# =====================================================================
-# Test side
-# =====================================================================
+# ---------------------------------------------------------------- test side
 
 class FakeTerminal:
     """Controls one fake terminal process serving the terminal of `exe`."""
@@ -80,32 +74,9 @@ class FakeTerminal:
     def __init__(self, exe):
         self.exe = str(exe)
         self.socket_path = socket_path(self.exe)
-        if WINDOWS:
-            self._start_windows()
-        else:
-            self._start_posix()
-        if not self._conn.poll(self.START_TIMEOUT):
-            self._kill()
-            raise RuntimeError("fake terminal did not start")
-        reply = self._conn.recv()
-        if reply[0] != "ready":
-            self._kill()
-            raise RuntimeError("fake terminal failed to start: %r" % (reply,))
-
-    def _start_posix(self):
-        if len(self.socket_path.encode()) >= 108:
-            raise ValueError("socket path too long for AF_UNIX: %s" % self.socket_path)
-        ours, theirs = socket.socketpair()
-        self._proc = subprocess.Popen(
-            [sys.executable, os.path.abspath(__file__), self.socket_path, str(theirs.fileno())],
-            pass_fds=(theirs.fileno(),), stdin=subprocess.DEVNULL)
-        theirs.close()
-        self._conn = Connection(os.dup(ours.fileno()))
-        ours.close()
-
-    def _start_windows(self):
-        # No descriptors pass to a child here: it dials back on a pipe of its own.
-        with Listener(family="AF_PIPE") as listener:
+        # The child dials back on a control channel (no descriptors pass to a
+        # child on Windows); the accept waits in a thread to have a time limit.
+        with Listener(family="AF_PIPE" if WINDOWS else "AF_UNIX") as listener:
             self._proc = subprocess.Popen(
                 [sys.executable, os.path.abspath(__file__), self.socket_path, listener.address],
                 stdin=subprocess.DEVNULL)
@@ -113,11 +84,14 @@ class FakeTerminal:
             waiter = threading.Thread(target=lambda: accepted.append(listener.accept()), daemon=True)
             waiter.start()
             waiter.join(self.START_TIMEOUT)
-            if not accepted:
-                self._proc.kill()
-                self._proc.wait()
-                raise RuntimeError("fake terminal did not call back")
-            self._conn = accepted[0]
+            self._conn = accepted[0] if accepted else None
+        if self._conn is None or not self._conn.poll(self.START_TIMEOUT):
+            self._kill()
+            raise RuntimeError("fake terminal did not start")
+        reply = self._conn.recv()
+        if reply[0] != "ready":
+            self._kill()
+            raise RuntimeError("fake terminal failed to start: %r" % (reply,))
 
     # ------------------------------------------------------------ plumbing
 
@@ -145,14 +119,10 @@ class FakeTerminal:
         """End the process; its socket file and connections go away."""
         if self._conn is None:
             return
-        try:
+        with contextlib.suppress(RuntimeError, OSError, EOFError):
             self._call("stop")
-        except (RuntimeError, OSError, EOFError):
-            pass
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             self._proc.wait(5)
-        except subprocess.TimeoutExpired:
-            pass
         self._kill()
 
     def __enter__(self):
@@ -164,20 +134,14 @@ class FakeTerminal:
     # ------------------------------------------------------------ scripting
 
     def on(self, cmd, status=0, payload=b"", *, value=None, records=None, echo=None):
-        """Answer every request `cmd` with this reply until changed.
-
-        The reply is the header (echo defaults to `cmd`) with `status` and
-        `payload`; `value=n` makes the payload one u32, `records=[...]` a record list.
-        """
+        """Answer every request `cmd` with this reply (echo defaults to `cmd`) until
+        changed; `value=n` makes the payload one u32, `records=[...]` a record list."""
         self._call("on", cmd=cmd, reply=_reply_spec(status, payload, value, records, echo))
 
     def queue(self, raw, *, cmd=None, chunks=None, pause=0.02, close=False):
-        """Answer the next request (of command `cmd`, if given) with exactly `raw`.
-
-        chunks: an int (that many nearly equal parts) or a list of part sizes
-        (the rest goes last); the parts are sent `pause` seconds apart.
-        close: close the connection right after the reply.
-        """
+        """Answer the next request (of command `cmd`, if given) with exactly `raw`,
+        in `chunks` (a number of nearly equal parts, or a list of part sizes and
+        the rest) sent `pause` seconds apart; `close` closes the connection after."""
         self._call("queue", entry=dict(action="reply", cmd=cmd, reply=dict(raw=bytes(raw)),
                                        chunks=chunks, pause=pause, close=close))
 
@@ -191,29 +155,22 @@ class FakeTerminal:
         self._call("queue", entry=dict(action="drop", cmd=cmd))
 
     def hang_next(self, cmd=None, seconds=None, then="drop"):
-        """Read the next request and do not answer.
-
-        After `seconds` (or on `release()` or `stop()`), `then` happens:
-        "drop" closes the connection, "reply" sends the normal answer.
-        """
+        """Read the next request and do not answer; after `seconds` (or on `release()`
+        or `stop()`) "drop" closes the connection, "reply" sends the normal answer."""
         self._call("queue", entry=dict(action="hang", cmd=cmd, seconds=seconds, then=then))
 
-    def release(self):
-        """End every hang now."""
+    def release(self):  # ends every hang now
         self._call("release")
 
     def clear_queue(self):
         self._call("clear_queue")
 
-    def pending(self):
-        """Queued one-shot entries not used yet."""
+    def pending(self):  # one-shot entries not used yet
         return self._call("pending")
 
     def readiness(self, *states):
         """Readiness states for the next polls; the last one repeats."""
-        if not states:
-            raise ValueError("at least one state")
-        self._call("readiness", states=list(states))
+        self._call("set", name="ready_states", value=list(states))
 
     def set_build(self, build):
         self._call("set", name="build", value=build)
@@ -232,7 +189,6 @@ class FakeTerminal:
         return [r.cmd for r in self.requests()]
 
     def clear(self):
-        """Forget the recorded requests."""
         self._call("clear")
 
     def connections(self):
@@ -252,11 +208,11 @@ def _reply_spec(status, payload, value, records, echo):
     return dict(status=status, payload=bytes(payload), echo=echo)
 
 
-#: The start of a one-purpose terminal for what the scriptable fake cannot
-#: do (die inside a reply, stop reading): it listens on the socket argv[1],
-#: prints "ready", accepts one client as `conn`; `request()` reads the next
-#: request and returns its command, `answer(cmd)` sends the handshake's build,
-#: the readiness poll's "ready" or a zero value.
+#: The start of a one-purpose POSIX terminal for what the scriptable fake
+#: cannot do (stop reading, listen as another user): it listens on the socket
+#: argv[1], prints "ready", accepts one client as `conn`; `request()` reads the
+#: next request and returns its command, `answer(cmd)` sends the handshake's
+#: build, the readiness poll's "ready" or a zero value.
 _SCRIPT_START = """
 import os, signal, socket, struct, sys, time
 def frame(echo, status, payload=b""):
@@ -274,51 +230,26 @@ def request():
     return struct.unpack_from("<I", exact(length))[0]
 def answer(cmd):
     conn.sendall(frame(cmd, 0, struct.pack("<I", {4: 4410, 109: 2}.get(cmd, 0))))
-if os.name == "nt":
-    import _winapi
-    class _Pipe:  # waits for its client at the first read, after the script took its input
-        def __init__(self, name):
-            self.h = _winapi.CreateNamedPipe(name, _winapi.PIPE_ACCESS_DUPLEX, 0, 1, 65536, 65536, 0, 0)
-            self.connected = False
-        def recv(self, n):
-            try:
-                if not self.connected:
-                    self.connected = True
-                    try:
-                        _winapi.ConnectNamedPipe(self.h)
-                    except OSError:
-                        pass  # the client came first
-                return _winapi.ReadFile(self.h, n)[0]
-            except OSError:
-                return b""
-        def sendall(self, data):
-            _winapi.WriteFile(self.h, data)
-    conn = _Pipe(sys.argv[1])
-    print("ready", flush=True)
-else:
-    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    server.bind(sys.argv[1])
-    if os.environ.get("LISTEN_UID"):  # a terminal of another user
-        os.setuid(int(os.environ["LISTEN_UID"]))
-    server.listen(1)
-    print("ready", flush=True)
-    conn, _ = server.accept()
+server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+server.bind(sys.argv[1])
+if os.environ.get("LISTEN_UID"):  # a terminal of another user
+    os.setuid(int(os.environ["LISTEN_UID"]))
+server.listen(1)
+print("ready", flush=True)
+conn, _ = server.accept()
 """
 
 
 @contextlib.contextmanager
-def script_terminal(exe, script, *args, stdin=b"", listen_uid=None):
-    """Runs `script` after `_SCRIPT_START` as the terminal of `exe`, with
-    `args` after the socket path and `stdin` as its input; yields the process
-    once it listens, and kills it at the end.  listen_uid: the user the
+def script_terminal(exe, script, listen_uid=None):
+    """Runs `script` after `_SCRIPT_START` as the terminal of `exe`; yields the
+    process once it listens, and kills it at the end.  listen_uid: the user the
     terminal switches to after binding its socket, before it listens."""
     path = socket_path(exe)
     env = dict(os.environ, LISTEN_UID=str(listen_uid or ""))
-    proc = subprocess.Popen([sys.executable, "-c", _SCRIPT_START + script, path, *map(str, args)],
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    proc = subprocess.Popen([sys.executable, "-c", _SCRIPT_START + script, path],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, env=env)
     try:
-        proc.stdin.write(stdin)
-        proc.stdin.close()
         assert proc.stdout.readline().rstrip() == b"ready"
         yield proc
     finally:
@@ -328,9 +259,7 @@ def script_terminal(exe, script, *args, stdin=b"", listen_uid=None):
         _unlink(path)
 
 
-# =====================================================================
-# Terminal side (the child process)
-# =====================================================================
+# ---------------------------------------------------------------- terminal side (the child)
 
 MAX_REQUEST = 64 << 20
 
@@ -372,33 +301,26 @@ class _Server:
                 self.conns.append([sock, True])
             threading.Thread(target=self.serve, args=(sock, index), daemon=True).start()
 
-    def closed(self, sock, index):
-        sock.close()
-        with self.lock:
-            self.conns[index][1] = False
-            self.lock.notify_all()
-
     def serve(self, sock, index):
         try:
             while True:
                 head = _recv_exact(sock, 4)
-                if head is None:
-                    break
                 (length,) = struct.unpack("<I", head)
                 if length > MAX_REQUEST:
                     break
                 body = _recv_exact(sock, length)
-                if body is None:
-                    break
                 cmd = struct.unpack_from("<I", body)[0] if length >= 4 else None
                 with self.lock:
                     self.requests.append((cmd, body[4:], head + body))
                     entry = self.pick(cmd)
                 if not self.perform(sock, cmd, entry):
                     break
-        except OSError:
+        except OSError:  # the client went, or the connection was shut
             pass
-        self.closed(sock, index)
+        sock.close()
+        with self.lock:
+            self.conns[index][1] = False
+            self.lock.notify_all()
 
     def pick(self, cmd):
         for i, entry in enumerate(self.queue):
@@ -410,19 +332,13 @@ class _Server:
     def perform(self, sock, cmd, entry):
         """Carry out one answer; False when the connection is to be closed."""
         action = entry["action"]
-        if action == "drop":
-            _shut(sock)
-            return False
         if action == "hang":
-            self.release_event.wait(entry.get("seconds"))
-            if entry.get("then") == "reply" and not self.stopping:
-                sock.sendall(self.reply_bytes(cmd, None))
-                return True
+            self.release_event.wait(entry["seconds"])
+        if action == "drop" or action == "hang" and (entry["then"] == "drop" or self.stopping):
             _shut(sock)
             return False
         data = self.reply_bytes(cmd, entry.get("reply"))
-        chunks = _split(data, entry.get("chunks"))
-        for n, part in enumerate(chunks):
+        for n, part in enumerate(_split(data, entry.get("chunks"))):
             if n:
                 time.sleep(entry.get("pause", 0.02))
             sock.sendall(part)
@@ -475,7 +391,6 @@ class _Server:
                 "clear_queue": self.queue.clear,
                 "pending": lambda: len(self.queue),
                 "release": self.release_event.set,
-                "readiness": lambda: setattr(self, "ready_states", list(kw["states"])),
                 "set": lambda: setattr(self, kw["name"], kw["value"]),
                 "requests": lambda: list(self.requests),
                 "clear": self.requests.clear,
@@ -576,7 +491,7 @@ def _recv_exact(sock, n):
     while n:
         chunk = sock.recv(min(n, 1 << 20))
         if not chunk:
-            return None
+            raise ConnectionError("closed")
         parts.append(chunk)
         n -= len(chunk)
     return b"".join(parts)
@@ -603,7 +518,7 @@ def _split(data, chunks):
 
 
 def _main(path, control):
-    conn = Client(control) if WINDOWS else Connection(int(control))
+    conn = Client(control)
     try:
         server = _Server(path)
     except OSError as exc:

@@ -1,10 +1,6 @@
-"""Hostile replies, for every client operation (client_ops.py).
-
-- A record count (or a version text count) whose byte size differs from what
-  the reply still holds fails before anything is allocated.
-- A reply that fails its size check is read to its end, so that the next call
-  is in step; when the rest is implausibly large the connection is closed
-  instead, without waiting for bytes that may never come.
+"""Hostile replies, for every client operation (client_ops.py): counts are
+checked before allocating; a reply failing its size check is read to its end,
+or, when the rest is implausibly large, the connection is closed instead.
 """
 
 import ctypes
@@ -26,15 +22,6 @@ GOOD_VERSION = (5, 4410, "5.00 build 4410")
 ALL = client_ops.operations("/unused/terminal64.exe")
 NAMES = [op.name for op in ALL]
 COUNTED = [op.name for op in ALL if op.shape in ("list", "version")]
-
-
-@pytest.fixture
-def ops(connected):
-    return client_ops.by_name(connected.exe)
-
-
-def _reply(op, payload):
-    return R.frame_reply(op.cmd, 1, payload)
 
 
 def _assert_failed(op, result, error):
@@ -75,8 +62,8 @@ def _peak_mapped_bytes():
 
 
 @pytest.mark.parametrize("name", COUNTED)
-def test_count_is_checked_before_allocation(ops, connected, name):
-    op = ops[name]
+def test_count_is_checked_before_allocation(connected, name):
+    op = client_ops.by_name(connected.exe)[name]
     unit = op.layout.size if op.shape == "list" else 2
     # A count worth 512 MB, then the largest count (whose byte size, for the
     # larger records, no allocator could give), each with one record (or
@@ -90,7 +77,7 @@ def test_count_is_checked_before_allocation(ops, connected, name):
             payload = struct.pack("<I", count) + client_ops.record_bytes(op.layout)
         else:
             payload = struct.pack("<III", 5, 4410, count) + "v".encode("utf-16-le")
-        connected.queue(_reply(op, payload), cmd=op.cmd)
+        connected.queue(R.frame_reply(op.cmd, 1, payload), cmd=op.cmd)
         _assert_failed(op, op.call(), RECV_FAILED)
         _assert_in_step()
     if before is not None:
@@ -99,22 +86,22 @@ def test_count_is_checked_before_allocation(ops, connected, name):
 
 # ------------------------------------------------------------ draining
 
-@pytest.mark.parametrize("name, extra", [(n, 100_000) for n in NAMES] + [
-    # just under the most that is drained rather than closed
-    (n, (16 << 20) - 64) for n in ("version", "account_info", "positions_get", "copy_rates_from")])
-def test_long_reply_is_drained(ops, connected, name, extra):
-    op = ops[name]
-    connected.queue(_reply(op, client_ops.payload(op) + b"\xEE" * extra), cmd=op.cmd)
+# (16 << 20) - 64: just under the most that is drained rather than closed
+@pytest.mark.parametrize("name", ["version", "account_info", "positions_get", "copy_rates_from"])
+@pytest.mark.parametrize("extra", [100_000, (16 << 20) - 64])
+def test_long_reply_is_drained(connected, name, extra):
+    op = client_ops.by_name(connected.exe)[name]
+    connected.queue(R.frame_reply(op.cmd, 1, client_ops.payload(op) + b"\xEE" * extra), cmd=op.cmd)
     _assert_failed(op, op.call(), RECV_FAILED)
     _assert_in_step()
     assert connected.connections()[-1] is True
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_implausibly_large_reply_closes_the_connection(ops, connected, name):
+def test_implausibly_large_reply_closes_the_connection(connected, name):
     # The terminal announces far more than it sends and then stays silent:
     # the module must not wait for the rest, nor read it.
-    op = ops[name]
+    op = client_ops.by_name(connected.exe)[name]
     for length in (32 << 20, 0xFFFFFFFF):
         sent = struct.pack("<IIi", length, op.cmd, 1) + client_ops.payload(op) + b"\xEE" * 40_000
         connected.queue(sent, cmd=op.cmd)

@@ -20,10 +20,7 @@ inline std::vector<Case>& Cases() {
   return cases;
 }
 
-inline int& Failures() {
-  static int failures = 0;
-  return failures;
-}
+inline int g_failures = 0;  // constant-initialised: counted from the first case on
 
 struct Register {
   Register(const char* name, std::function<void()> body) { Cases().push_back({name, std::move(body)}); }
@@ -42,6 +39,6 @@ struct Register {
   do {                                                                               \
     if (!(cond)) {                                                                   \
       std::fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond);  \
-      ++::brv::testing::Failures();                                                  \
+      ++::brv::testing::g_failures;                                                  \
     }                                                                                \
   } while (0)

@@ -1,6 +1,6 @@
-// The pipe writer over a real socket (a named pipe on Windows): a request larger than its buffer
-// arrives complete and in order (no request of the module is that large;
-// the reader's buffered and direct paths are covered by the Python tests).
+// The pipe writer over a real socket (a named pipe on Windows): a request larger
+// than its buffer arrives complete and in order (no request of the module is that
+// large; the reader's paths are covered by the Python tests).
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -52,33 +52,21 @@ const wchar_t kPipe[] = L"\\\\.\\pipe\\BRV.Terminal.UNIT";
 // buffers hold the largest test message, so the writer never waits for a
 // reader.
 struct Loopback {
-  HANDLE server = INVALID_HANDLE_VALUE;
+  HANDLE server = CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20, 1 << 20, 0,
+                                   nullptr);
   link::CInterClient client;
 
   Loopback() {
-    server = CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20, 1 << 20, 0,
-                              nullptr);
     client.OpenPipe(reinterpret_cast<const char16_t*>(kPipe));
     ConnectNamedPipe(server, nullptr);  // fails with "connected": the client came first
   }
   ~Loopback() {
     client.Close();
-    if (server != INVALID_HANDLE_VALUE) CloseHandle(server);
+    CloseHandle(server);
   }
-  std::vector<uint8_t> Receive(size_t n) {
-    std::vector<uint8_t> out(n);
-    size_t got = 0;
-    while (got < n) {
-      DWORD r = 0;
-      if (!ReadFile(server, out.data() + got, DWORD(n - got), &r, nullptr) || r == 0) break;
-      got += r;
-    }
-    out.resize(got);
-    return out;
-  }
-  void Send(const std::vector<uint8_t>& bytes) {
-    DWORD sent = 0;
-    WriteFile(server, bytes.data(), DWORD(bytes.size()), &sent, nullptr);
+  long ReadSome(uint8_t* to, size_t n) {
+    DWORD r = 0;
+    return ReadFile(server, to, DWORD(n), &r, nullptr) ? long(r) : -1;
   }
 };
 #else
@@ -113,42 +101,36 @@ struct Loopback {
     unlink(path.c_str());
     rmdir(getenv("XDG_RUNTIME_DIR"));
   }
-  std::vector<uint8_t> Receive(size_t n) {
-    std::vector<uint8_t> out(n);
-    size_t got = 0;
-    while (got < n) {
-      ssize_t r = recv(server, out.data() + got, n - got, 0);
-      if (r <= 0) break;
-      got += size_t(r);
-    }
-    out.resize(got);
-    return out;
-  }
+  long ReadSome(uint8_t* to, size_t n) { return long(recv(server, to, n, 0)); }
 };
 #endif
 
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = uint8_t(i * 31 + seed);
-  return v;
+// The first `n` bytes the server end receives (fewer when it is closed first).
+std::vector<uint8_t> Receive(Loopback& loop, size_t n) {
+  std::vector<uint8_t> out(n);
+  size_t got = 0;
+  while (got < n) {
+    long r = loop.ReadSome(out.data() + got, n - got);
+    if (r <= 0) break;
+    got += size_t(r);
+  }
+  out.resize(got);
+  return out;
 }
-
 
 }  // namespace
 
 TEST(writer_moves_a_request_larger_than_its_buffer_in_order) {
   Loopback loop;
   CHECK(loop.client.IsOpen());
-  std::vector<uint8_t> small = Pattern(100, 1), huge = Pattern(40000, 2), tail = Pattern(9000, 3);
+  std::vector<uint8_t> bytes(49100);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 31 + i / 256);
   link::PipeWriter writer(loop.client);
-  CHECK(writer.Write(small.data(), small.size()));
-  CHECK(writer.Write(huge.data(), huge.size()));  // fills the buffer, then goes straight out
-  CHECK(writer.Write(tail.data(), tail.size()));
+  CHECK(writer.Write(bytes.data(), 100));
+  CHECK(writer.Write(bytes.data() + 100, 40000));  // fills the buffer, then goes straight out
+  CHECK(writer.Write(bytes.data() + 40100, 9000));
   CHECK(writer.Flush());
-  std::vector<uint8_t> expected = small;
-  expected.insert(expected.end(), huge.begin(), huge.end());
-  expected.insert(expected.end(), tail.begin(), tail.end());
-  CHECK(loop.Receive(expected.size()) == expected);
+  CHECK(Receive(loop, bytes.size()) == bytes);
 }
 
 #ifndef _WIN32
@@ -160,35 +142,16 @@ TEST(an_interrupted_connect_is_waited_for_not_repeated) {
   const uint8_t request[4] = {1, 2, 3, 4};
   link::PipeWriter writer(loop.client);
   CHECK(writer.Write(request, 4) && writer.Flush());
-  CHECK(loop.Receive(4) == std::vector<uint8_t>(request, request + 4));
+  CHECK(Receive(loop, 4) == std::vector<uint8_t>(request, request + 4));
 }
 #endif
 
 #ifdef _WIN32
-// The pipe's own error codes: a missing pipe is error 2; a read on a pipe
-// whose server closed its end fails with 109, which closes the client,
-// while a write there fails with 232 and leaves the handle to the caller.
-TEST(windows_pipe_error_codes) {
+// A missing pipe is error 2, in the message "IPC initialize failed" carries (the
+// read and write errors of a closed pipe are checked by the Python tests).
+TEST(windows_missing_pipe_message) {
   link::CInterClient absent;
   CHECK(!absent.OpenPipe(u"\\\\.\\pipe\\BRV.Terminal.ABSENT"));
   CHECK(absent.message() == u"CreateFile failed [2]");
-
-  Loopback loop;
-  CHECK(loop.client.IsOpen());
-  loop.Send({4, 0, 0, 0, 1, 2, 3, 4});
-  CloseHandle(loop.server);
-  loop.server = INVALID_HANDLE_VALUE;
-  uint32_t error = 0;
-  uint8_t byte = 0;
-  CHECK(!platform::WritePipe(loop.client.handle(), &byte, 1, &error));
-  CHECK(error == 232);
-  CHECK(loop.client.IsOpen());
-  link::PipeReader reader(loop.client);
-  CHECK(reader.Begin());  // what the server sent before it left is still read
-  uint8_t body[4];
-  CHECK(reader.Read(body, 4) && body[3] == 4);
-  link::PipeReader after(loop.client);
-  CHECK(!after.Begin());
-  CHECK(!loop.client.IsOpen());
 }
 #endif

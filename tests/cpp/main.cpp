@@ -3,9 +3,9 @@
 int main() {
   int passed = 0, failed = 0;
   for (const auto& c : brv::testing::Cases()) {
-    int before = brv::testing::Failures();
+    int before = brv::testing::g_failures;
     c.body();
-    if (brv::testing::Failures() == before) {
+    if (brv::testing::g_failures == before) {
       ++passed;
     } else {
       ++failed;
