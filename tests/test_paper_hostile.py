@@ -1,8 +1,5 @@
-"""The paper terminal's server against a hostile local peer: clients that
-ask for huge replies and never read, lengths announced but never sent, more
-connections than it serves, descriptors run out, and a client of another
-user. It must stay within a few MB per connection, never spin, and go on
-serving everybody else."""
+"""The paper terminal's server against hostile local peers: it must stay
+within a few MB per connection, never spin, and go on serving the others."""
 
 import os
 import socket
@@ -13,7 +10,7 @@ import pytest
 
 import borvane.paper as paper
 from conftest import posix_only
-from paper_helpers import RawClient, install, isolated, started  # noqa: F401
+from paper_helpers import RawClient, as_other_user, install, isolated, started  # noqa: F401
 from records import pack_string as s16
 
 if os.name != "nt":
@@ -22,7 +19,6 @@ if os.name != "nt":
 pytestmark = posix_only("the server's memory, processor time and descriptors through /proc and prlimit")
 
 MiB = 1 << 20
-TICK_SIZE = 60
 
 
 def rss(pid):
@@ -86,9 +82,6 @@ def test_clients_that_do_not_read_hold_a_few_mb(started, monkeypatch):
     echo, status, payload = c.reply()
     assert (echo, status, struct.unpack("<I", payload[:4])[0]) == (108, 1, 40000)
     assert len(payload) == 4 + 40000 * 60
-    c.send(104, s16("EURUSD") + struct.pack("<qii", 0, 30000, paper.COPY_TICKS_ALL))
-    echo, status, payload = c.reply()
-    assert (status, struct.unpack("<I", payload[:4])[0], len(payload)) == (1, 30000, 4 + 30000 * TICK_SIZE)
 
 
 @pytest.mark.time_limit(60)
@@ -103,10 +96,7 @@ def test_connections_beyond_the_cap_or_the_descriptors_are_refused_without_spinn
             clients.append(connect(t.socket))
         except OSError:
             break
-    time.sleep(0.3)
-    before = cpu(t.pid)
-    time.sleep(1.0)
-    assert cpu(t.pid) - before < 0.3  # no accept loop at full speed
+    quiet(t.pid, timeout=10)  # no accept loop at full speed
     refused = 0
     for s in clients:
         try:
@@ -121,30 +111,6 @@ def test_connections_beyond_the_cap_or_the_descriptors_are_refused_without_spinn
     assert RawClient(t.socket).call(109)[0] >= 0
     with open(os.path.join(t.data_folder, "logs", "paper.log")) as f:
         assert "connection refused" in f.read()
-
-
-def as_other_user(path, uid=65534):
-    """What a client of user `uid` gets: "reply" or "closed" (in a child process)."""
-    read, write = os.pipe()
-    pid = os.fork()
-    if pid == 0:  # the child only connects and reports
-        result = b"closed"
-        try:
-            os.setgid(uid)
-            os.setuid(uid)
-            s = connect(path)
-            s.sendall(struct.pack("<II", 4, 109))
-            if s.recv(16):
-                result = b"reply"
-        except OSError as e:
-            result = b"closed" if isinstance(e, (ConnectionError, socket.timeout)) else str(e).encode()
-        os.write(write, result)
-        os._exit(0)
-    os.close(write)
-    with os.fdopen(read, "rb") as f:
-        out = f.read().decode()
-    os.waitpid(pid, 0)
-    return out
 
 
 @pytest.mark.time_limit(60)

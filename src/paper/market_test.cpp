@@ -47,7 +47,7 @@ TEST(paper_minute_ticks_are_ordered_rounded_and_open_the_minute) {
         CHECK(t.bid > 0 && t.ask > t.bid && t.flags != 0);
         CHECK(std::fabs(t.bid * scale - std::round(t.bid * scale)) < 1e-6);
         CHECK(t.spread == int32_t(std::lround((t.ask - t.bid) * scale)));
-        if (t.flags & kTickLast) CHECK(t.volume > 0 && (t.last == t.bid || t.last == t.ask));
+        if (t.flags & kTickLast) CHECK(t.volume > 0 && t.last == ((t.flags & kTickBuy) ? t.ask : t.bid));
       }
     }
   }
