@@ -2,7 +2,6 @@
 within a few MB per connection, never spin, and go on serving the others."""
 
 import os
-import socket
 import struct
 import time
 
@@ -46,13 +45,6 @@ def quiet(pid, window=0.5, timeout=60):
     raise AssertionError("the terminal keeps working")
 
 
-def connect(path):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.settimeout(10)
-    s.connect(path)
-    return s
-
-
 @pytest.mark.time_limit(120)
 def test_clients_that_do_not_read_hold_a_few_mb(started, monkeypatch):
     # A sanitizer build keeps freed blocks aside to catch their reuse: without
@@ -65,17 +57,17 @@ def test_clients_that_do_not_read_hold_a_few_mb(started, monkeypatch):
     # Eight requests of a million minute bars (about 60 MB of reply each),
     # never read; forty lengths of 1 MiB announced, four bytes sent.
     request = s16("EURUSD") + struct.pack("<iii", paper.TIMEFRAME_M1, 0, 1000000)
-    greedy = [connect(t.socket) for _ in range(8)]
-    for s in greedy:
-        s.sendall(struct.pack("<II", 4 + len(request), 108) + request)
-    stalled = [connect(t.socket) for _ in range(40)]
-    for s in stalled:
-        s.sendall(struct.pack("<II", MiB, 108))
+    greedy = [RawClient(t.socket, timeout=10) for _ in range(8)]
+    for c in greedy:
+        c.send(108, request)
+    stalled = [RawClient(t.socket, timeout=10) for _ in range(40)]
+    for c in stalled:
+        c.sock.sendall(struct.pack("<II", MiB, 108))
     quiet(t.pid)
     held = rss(t.pid) - base
     assert held < 48 * MiB, held / MiB  # about 60 MB each before, 0.5 GB in all
-    for s in greedy + stalled:
-        s.close()
+    for c in greedy + stalled:
+        c.sock.close()
     # Everybody else is served, and a whole long reply still arrives intact.
     c = RawClient(t.socket)
     c.send(108, s16("BTCUSD") + struct.pack("<iii", paper.TIMEFRAME_M1, 0, 40000))
@@ -93,20 +85,20 @@ def test_connections_beyond_the_cap_or_the_descriptors_are_refused_without_spinn
     clients = []
     for _ in range(100):
         try:
-            clients.append(connect(t.socket))
+            clients.append(RawClient(t.socket, timeout=10))
         except OSError:
             break
     quiet(t.pid, timeout=10)  # no accept loop at full speed
     refused = 0
-    for s in clients:
+    for c in clients:
         try:
-            s.sendall(struct.pack("<II", 4, 109))
-            refused += s.recv(16) == b""
+            c.send(109)
+            refused += c.sock.recv(16) == b""
         except OSError:
             refused += 1
     assert refused > 0 and t.running()
-    for s in clients:
-        s.close()
+    for c in clients:
+        c.sock.close()
     resource.prlimit(t.pid, resource.RLIMIT_NOFILE, (soft, hard))
     assert RawClient(t.socket).call(109)[0] >= 0
     with open(os.path.join(t.data_folder, "logs", "paper.log")) as f:

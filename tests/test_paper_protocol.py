@@ -41,7 +41,6 @@ def test_authorisation_and_readiness_state(started):
         (9999, b"", -7),                                   # unknown command
         (172, struct.pack("<I", 50) + b"EU", -2),          # string longer than the body
         (172, s16("EURUSD") + b"\0", -2),                  # a byte too many
-        (172, s16("NOSUCH"), -4),                          # unknown symbol
         (161, b"\0" * 231, -2),                            # trade request one byte short
         (106, s16("EURUSD") + struct.pack("<iqi", 7, 0, 5), -2),  # no such timeframe
         (104, s16("EURUSD") + struct.pack("<qii", 0, 5, 9), -2),  # no such tick selection
