@@ -1,6 +1,5 @@
-"""Helpers for the paper terminal's tests: isolated folders, a started
-terminal that is always stopped, and a raw socket client written from the
-protocol's framing (independent of the extension module and of the C++)."""
+"""Helpers for the paper terminal's tests: isolated folders, started
+terminals that are always stopped, and a raw client written from the framing."""
 
 import os
 import shutil
@@ -15,6 +14,8 @@ import borvane
 import borvane.paper as paper
 from conftest import WINDOWS, use_roaming
 from records import frame_request
+
+FAR = 2**31 - 1  # a time after every deal and order
 
 
 class _Pipe:
@@ -70,7 +71,6 @@ class RawClient:
         return data
 
     def reply(self):
-        """(echo, status, payload) of the next reply."""
         (length,) = struct.unpack("<I", self.recv_exact(4))
         rest = self.recv_exact(length)
         echo, status = struct.unpack("<Ii", rest[:8])
@@ -89,10 +89,42 @@ class RawClient:
             return True
 
 
+def as_other_user(path, uid=65534):
+    """What a client of user `uid` gets: "reply" or "closed" (in a child process)."""
+    read, write = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # the child only connects and reports
+        result = b"closed"
+        try:
+            os.setgid(uid)
+            os.setuid(uid)
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            s.settimeout(10)
+            s.connect(path)
+            s.sendall(struct.pack("<II", 4, 109))
+            if s.recv(16):
+                result = b"reply"
+        except OSError as e:
+            result = b"closed" if isinstance(e, (ConnectionError, socket.timeout)) else str(e).encode()
+        os.write(write, result)
+        os._exit(0)
+    os.close(write)
+    with os.fdopen(read, "rb") as f:
+        out = f.read().decode()
+    os.waitpid(pid, 0)
+    return out
+
+
+def send(request=None, **fields):
+    """order_send through the module, which must answer; the result."""
+    result = borvane.order_send(dict(request or {}, **fields))
+    assert result is not None, borvane.last_error()
+    return result
+
+
 @pytest.fixture
 def isolated(monkeypatch):
-    """Private socket and data folders for one test (short paths: a socket
-    path must stay under 108 bytes)."""
+    """Private socket and data folders (short: a socket path has under 108 bytes)."""
     short = None if WINDOWS else "/tmp"
     runtime = tempfile.mkdtemp(prefix="brvp", dir=short)
     data = tempfile.mkdtemp(prefix="brvd", dir=short)
@@ -143,9 +175,8 @@ def pin_clock(install, portable=False, start_time=WEEKDAY_NOON):
 
 @pytest.fixture
 def started(isolated, install):
-    """Starts terminals in the isolated folders and stops them all afterwards,
-    including those that the module started (found through their pid files).
-    Their clock starts on a weekday (see WEEKDAY_NOON)."""
+    """Starts terminals (clock at WEEKDAY_NOON) in the isolated folders; stops
+    them afterwards, and those the module started too."""
     terminals = []
 
     def run(*args, path=None, portable=False):

@@ -1,7 +1,5 @@
-"""End to end through borvane: the paper terminal's accounts survive a
-SIGKILL, tickets never repeat across restarts, the data folder is the
-user's alone, the log tells what the engine did, and the command line
-resets and lists accounts."""
+"""End to end through borvane: accounts survive a SIGKILL, the data folder is
+the user's alone, and the command line resets and lists accounts."""
 
 import os
 import stat
@@ -12,23 +10,20 @@ import pytest
 
 import borvane as brv
 import borvane.paper as paper
-from paper_helpers import install, isolated, started  # noqa: F401
+import paper_helpers
+from paper_helpers import FAR, install, isolated, started  # noqa: F401
 
-FAR = 2**31 - 1
 SYMBOL = "BTCUSD"  # trades every day, so the test runs on any day of the week
 
 
 def send(**request):
-    request.setdefault("symbol", SYMBOL)
-    result = brv.order_send(request)
-    assert result is not None, brv.last_error()
+    result = paper_helpers.send(request, symbol=SYMBOL)
     assert result.retcode in (paper.RETCODE_DONE, paper.RETCODE_PLACED), result.comment
     return result
 
 
 def snapshot():
-    """Everything of the account that must survive, without the fields that
-    follow the market (current prices, floating profit)."""
+    """What must survive, without the fields that follow the market."""
     def plain(records, skip=()):
         return [{k: v for k, v in r._asdict().items() if k not in skip} for r in records]
     moving = ("price_current", "profit", "time_update", "time_update_msc")

@@ -1,24 +1,17 @@
-"""End to end through borvane: trading on the paper terminal. A full trade
-cycle whose account figures add up, pending orders and stops that trigger on
-the model's ticks, rejections, and the auto-trading switch."""
+"""End to end through borvane: trading on the paper terminal (the engine's
+unit tests pin fill prices, trigger sides and stops)."""
 
 
 import pytest
 
 import borvane as brv
 import borvane.paper as paper
-from paper_helpers import connected, install, isolated, started  # noqa: F401
-
-FAR = 2**31 - 1
+from paper_helpers import FAR, connected, install, isolated, send, started  # noqa: F401
 
 
 def market(symbol, type_, volume, **extra):
-    request = dict(action=paper.TRADE_ACTION_DEAL, symbol=symbol, type=type_, volume=volume,
-                   type_filling=paper.ORDER_FILLING_FOK)
-    request.update(extra)
-    result = brv.order_send(request)
-    assert result is not None, brv.last_error()
-    return result
+    return send(extra, action=paper.TRADE_ACTION_DEAL, symbol=symbol, type=type_, volume=volume,
+                type_filling=paper.ORDER_FILLING_FOK)
 
 
 def test_full_trade_cycle_adds_up(connected):
@@ -26,11 +19,7 @@ def test_full_trade_cycle_adds_up(connected):
     request = dict(action=paper.TRADE_ACTION_DEAL, symbol="EURUSD", volume=0.3, type=paper.ORDER_TYPE_BUY,
                    comment="cycle")
     check = brv.order_check(request)
-    assert check.retcode == paper.RETCODE_DONE and check.comment
-    ask = brv.symbol_info_tick("EURUSD").ask
-    assert check.margin == pytest.approx(brv.order_calc_margin(paper.ORDER_TYPE_BUY, "EURUSD", 0.3, ask), rel=1e-2)
-    assert check.margin_free == pytest.approx(check.equity - check.margin)
-    assert check.request.comment == "cycle"
+    assert check.retcode == paper.RETCODE_DONE and check.comment and check.margin > 0
 
     opened = brv.order_send(request)
     assert opened.retcode == paper.RETCODE_DONE
@@ -38,7 +27,6 @@ def test_full_trade_cycle_adds_up(connected):
     (position,) = brv.positions_get(ticket=opened.order)
     assert (position.identifier, position.type, position.volume, position.price_open, position.comment) == (
         opened.order, paper.POSITION_TYPE_BUY, 0.3, opened.price, "cycle")
-    assert [p.ticket for p in brv.positions_get(symbol="EURUSD")] == [position.ticket]
 
     account = brv.account_info()
     assert account.balance == start.balance
@@ -53,13 +41,11 @@ def test_full_trade_cycle_adds_up(connected):
     assert brv.positions_get(ticket=position.ticket)[0].volume == pytest.approx(0.2)
     closed = market("EURUSD", paper.ORDER_TYPE_SELL, 0.2, position=position.ticket)
     assert closed.retcode == paper.RETCODE_DONE and closed.price == closed.bid
-    assert brv.positions_total() == 0
 
     deals = brv.history_deals_get(position=position.ticket)
     assert [(d.entry, d.volume) for d in deals] == [
         (paper.DEAL_ENTRY_IN, 0.3), (paper.DEAL_ENTRY_OUT, 0.1), (paper.DEAL_ENTRY_OUT, 0.2)]
     assert [d.ticket for d in deals] == [opened.deal, partial.deal, closed.deal]
-    assert all(d.position_id == position.ticket and d.symbol == "EURUSD" for d in deals)
     for deal in deals[1:]:
         assert deal.type == paper.DEAL_TYPE_SELL
         assert deal.profit == pytest.approx(brv.order_calc_profit(
@@ -68,7 +54,6 @@ def test_full_trade_cycle_adds_up(connected):
     orders = brv.history_orders_get(position=position.ticket)
     assert [o.ticket for o in orders] == [d.order for d in deals]
     assert all(o.state == paper.ORDER_STATE_FILLED and o.position_id == position.ticket for o in orders)
-    assert [o.type for o in orders] == [paper.ORDER_TYPE_BUY, paper.ORDER_TYPE_SELL, paper.ORDER_TYPE_SELL]
     assert brv.history_orders_get(ticket=closed.order)[0].price_open == closed.price
 
     end = brv.account_info()
@@ -91,7 +76,6 @@ def test_close_by_realises_the_difference_of_the_open_prices(connected):
     assert left.ticket == buy.order and left.volume == pytest.approx(0.15)
     deals = [d for d in brv.history_deals_get(0, FAR) if d.entry == paper.DEAL_ENTRY_OUT_BY]
     assert sorted(d.position_id for d in deals) == sorted([buy.order, sell.order])
-    assert all(d.order == result.order for d in deals)
     expected = (sell.price - buy.price) * 100 * 0.05  # XAUUSD: 100 oz a lot, USD account
     assert sum(d.profit for d in deals) == pytest.approx(expected)
     assert brv.account_info().balance == pytest.approx(balance + expected)
@@ -116,7 +100,6 @@ def test_margin_rate_and_the_account_currency(connected):
     (dict(symbol="NOSUCH"), paper.RETCODE_UNKNOWN_SYMBOL),
     (dict(action=0), paper.RETCODE_INVALID),
     (dict(type_filling=9), paper.RETCODE_INVALID_FILL),
-    (dict(sl=9.0), paper.RETCODE_INVALID_STOPS),
     (dict(volume=100.0), paper.RETCODE_NO_MONEY),
     (dict(position=123456), paper.RETCODE_NOT_FOUND),
 ])
@@ -141,7 +124,6 @@ def test_pending_order_lifecycle(connected):
     (order,) = brv.orders_get(ticket=placed.order)
     assert (order.state, order.type, order.volume_current, order.price_open) == (
         paper.ORDER_STATE_PLACED, paper.ORDER_TYPE_BUY_LIMIT, 0.1, request["price"])
-    assert brv.orders_total() == 1 and brv.positions_total() == 0
 
     modified = brv.order_send(action=paper.TRADE_ACTION_MODIFY, order=placed.order,
                               price=round(tick.ask * 0.8, 5), sl=0.0, tp=0.0)
@@ -166,7 +148,6 @@ def test_auto_trading_off_refuses_order_send(connected):
     assert brv.last_error() == (-8, "Auto-Trading using Python API disabled in Terminal")
     assert brv.order_check(request).retcode == paper.RETCODE_DONE  # checking stays possible
     assert not brv.terminal_info().trade_allowed and not brv.account_info().trade_expert
-    assert brv.positions_total() == 0
     paper.set_auto_trading(True, connected.path)
     assert brv.order_send(request).retcode == paper.RETCODE_DONE
     assert brv.terminal_info().trade_allowed

@@ -17,23 +17,15 @@ namespace {
 const int64_t kStart = 1672617600000;  // 2023-01-02 00:00 UTC, in ms
 const SymbolSpec& Eur() { return Catalogue()[0]; }
 
-TradeRequest MarketOrder(uint32_t type, double volume, uint64_t position = 0) {
+// A pending order when it has a price, else a deal.
+TradeRequest Request(uint32_t type, double volume, double price = 0, uint64_t position = 0) {
   TradeRequest r;
-  r.action = kActionDeal;
+  r.action = price != 0 ? kActionPending : kActionDeal;
   r.symbol = u"EURUSD";
   r.type = type;
   r.volume = volume;
-  r.position = position;
-  return r;
-}
-
-TradeRequest PendingOrder(uint32_t type, double price, double volume = 0.1) {
-  TradeRequest r;
-  r.action = kActionPending;
-  r.symbol = u"EURUSD";
-  r.type = type;
   r.price = price;
-  r.volume = volume;
+  r.position = position;
   return r;
 }
 
@@ -69,7 +61,7 @@ TEST(paper_engine_pending_order_fills_on_the_first_crossing_tick_whatever_the_st
   CHECK(expected.time_msc != 0);
   for (int steps : {1, 7, 100}) {
     Engine engine(market, kStart, 70010001);
-    CHECK(engine.Send(PendingOrder(limit ? kOrderBuyLimit : kOrderBuyStop, price), placed).retcode == kRetPlaced);
+    CHECK(engine.Send(Request(limit ? kOrderBuyLimit : kOrderBuyStop, 0.1, price), placed).retcode == kRetPlaced);
     for (int i = 1; i <= steps; ++i) engine.Update(placed + (end - placed) * i / steps);
     const Account& a = engine.current();
     CHECK(a.orders.empty() && a.positions.size() == 1);
@@ -87,7 +79,7 @@ TEST(paper_engine_stop_limit_then_stop_loss) {
   // A stop level half way up to the highest ask of the day, the limit just below it.
   double high = ask;
   FirstTick(market, placed, end, [&](const Tick& t) { return (high = std::max(high, t.ask)), false; });
-  TradeRequest r = PendingOrder(kOrderBuyStopLimit, RoundPrice((ask + high) / 2, 5));
+  TradeRequest r = Request(kOrderBuyStopLimit, 0.1, RoundPrice((ask + high) / 2, 5));
   r.stoplimit = RoundPrice(r.price - 0.0002, 5);
   r.sl = RoundPrice(r.stoplimit - 0.0010, 5);
   CHECK(r.price > ask);
@@ -112,7 +104,7 @@ TEST(paper_engine_orders_expire) {
   Market market(1);
   Engine engine(market, kStart, 70010001);
   double ask = market.LastTick(Eur(), kStart + 1000).ask;
-  TradeRequest r = PendingOrder(kOrderBuyLimit, RoundPrice(ask * 0.5, 5));
+  TradeRequest r = Request(kOrderBuyLimit, 0.1, RoundPrice(ask * 0.5, 5));
   r.type_time = kTimeSpecified;
   r.expiration = kStart / 1000 + 120;
   TradeResult placed = engine.Send(r, kStart + 1000);
@@ -139,7 +131,7 @@ TEST(paper_engine_sell_stop_loss_triggers_on_the_ask) {
   double ask = market.LastTick(Eur(), opened).ask;
   double high = ask;
   FirstTick(market, opened, end, [&](const Tick& t) { return (high = std::max(high, t.ask)), false; });
-  TradeRequest r = MarketOrder(kOrderSell, 0.1);
+  TradeRequest r = Request(kOrderSell, 0.1);
   r.sl = RoundPrice((ask + high) / 2, 5);
   CHECK(engine.Send(r, opened).retcode == kRetDone);
   engine.Update(end);
@@ -158,8 +150,8 @@ TEST(paper_engine_books_money_in_whole_cents) {
   int64_t cents = 1000000;
   for (int i = 0; i < 6; ++i) {
     int64_t t = kStart + 60000 * (i + 1);
-    TradeResult open = engine.Send(MarketOrder(kOrderBuy, 0.01), t);
-    TradeResult close = engine.Send(MarketOrder(kOrderSell, 0.01, open.order), t + 500);
+    TradeResult open = engine.Send(Request(kOrderBuy, 0.01), t);
+    TradeResult close = engine.Send(Request(kOrderSell, 0.01, 0, open.order), t + 500);
     CHECK(close.retcode == kRetDone);
     cents += std::llround(engine.current().deals.back().profit * 100);
   }
@@ -181,10 +173,10 @@ TEST(paper_engine_refuses_volumes_prices_and_stops_as_a_trade_server) {
     r.*field = value;
     return r;
   };
-  TradeRequest buy = MarketOrder(kOrderBuy, 0.1);
+  TradeRequest buy = Request(kOrderBuy, 0.1);
   const Case cases[] = {
-      {MarketOrder(kOrderBuy, 100.01), kRetInvalidVolume},  // above the maximum
-      {PendingOrder(kOrderBuyLimit, tick.ask - 100.5 * point), kRetInvalidPrice},  // more digits than the symbol
+      {Request(kOrderBuy, 100.01), kRetInvalidVolume},  // above the maximum
+      {Request(kOrderBuyLimit, 0.1, tick.ask - 100.5 * point), kRetInvalidPrice},  // more digits than the symbol
       {with(buy, &TradeRequest::sl, tick.bid - level + point), kRetInvalidStops},  // closer than the stops level
       {with(buy, &TradeRequest::tp, tick.bid + level - point), kRetInvalidStops},
       {with(buy, &TradeRequest::sl, tick.bid - 0.5 * point - level), kRetInvalidStops},
@@ -203,8 +195,8 @@ TEST(paper_engine_stop_out_closes_the_most_losing_position_first) {
   Market market(1);
   Engine engine(market, kStart, 70010001);
   const int64_t t = kStart + 5000;
-  TradeResult big = engine.Send(MarketOrder(kOrderBuy, 5), t);
-  TradeResult small = engine.Send(MarketOrder(kOrderBuy, 0.1), t);
+  TradeResult big = engine.Send(Request(kOrderBuy, 5), t);
+  TradeResult small = engine.Send(Request(kOrderBuy, 0.1), t);
   CHECK(big.retcode == kRetDone && small.retcode == kRetDone);
   if (engine.current().positions.size() != 2) return;  // no crash below
   // The big position bought 0.018 above the market: equity about 1,000, margin
