@@ -60,8 +60,8 @@ def check_array(array, layout, dtype, raws):
 
 @pytest.mark.parametrize("name, args, cmd, tail", [
     ("copy_rates_from", ("EURUSD", 16385, JAN10, 7), 106, struct.pack("<iqi", 16385, 1578614400, 7)),
-    ("copy_rates_from_pos", ("EURUSD", 2**31 - 1, 2**31 - 1, -2**31), 108,
-     struct.pack("<iii", 2**31 - 1, 2**31 - 1, -2**31)),
+    ("copy_rates_from_pos", ("EURUSD", 16385, 2**31 - 1, -2**31), 108,
+     struct.pack("<iii", 16385, 2**31 - 1, -2**31)),
     ("copy_rates_range", ("EURUSD", 60, -2**31, 2**31 - 1), 107,
      struct.pack("<iqq", 60, -2**31, 2**31 - 1)),
     ("copy_ticks_from", ("EURUSD", JAN10 + datetime.timedelta(milliseconds=500), -1, 2**31 - 1), 104,
