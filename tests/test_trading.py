@@ -38,7 +38,7 @@ def sent_request(fake, cmd):
 # ------------------------------------------------------ the request record
 
 @pytest.mark.parametrize("func, cmd, result", FUNCTIONS)
-def test_full_request_bytes_and_both_call_forms(connected, func, cmd, result):
+def test_full_request_bytes_and_the_call_forms(connected, func, cmd, result):
     connected.on(cmd, payload=result())
     assert isinstance(func(FULL), tuple)
     assert isinstance(func(**FULL), tuple)
