@@ -1,8 +1,7 @@
 """Every client operation of the module, as a table for the hardening tests
 (faults, fuzz, soak): the call, its command, the reply shape ("status",
 "value", "f64", "version", "record" or "list" of `layout`), and the value the
-call returns on failure.
-"""
+call returns on failure."""
 
 import struct
 from collections import namedtuple

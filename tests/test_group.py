@@ -1,9 +1,6 @@
-"""The group filter, through positions_get(group=...).
-
-One fake terminal serves the whole module: each case answers the unfiltered
-request with positions of chosen symbols (ticket = place in the reply) and
-checks which come back, in order.
-"""
+"""The group filter, through positions_get(group=...): each case answers the
+unfiltered request with positions of chosen symbols (ticket = place in the
+reply) and checks which come back, in order."""
 
 import pytest
 
@@ -45,7 +42,6 @@ FX = ["EURUSD", "GBPJPY", "USDJPY", "EURGBP", "XAUUSD", "USDUSD", "aaa", "aab", 
 @pytest.mark.parametrize("group, expected", [
     ("", []),
     ("*", FX),
-    ("**", FX),
     ("!*", []),
     ("!", []),
     ("!!EUR*", []),
@@ -53,8 +49,6 @@ FX = ["EURUSD", "GBPJPY", "USDJPY", "EURGBP", "XAUUSD", "USDUSD", "aaa", "aab", 
     ("*,!*USD*", ["GBPJPY", "EURGBP", "aaa", "aab", "ab", ""]),
     ("!*USD*,*", ["GBPJPY", "EURGBP", "aaa", "aab", "ab", ""]),
     ("*USD*,!EUR*", ["USDJPY", "XAUUSD", "USDUSD"]),
-    ("*USD*, !EUR*", ["USDJPY", "XAUUSD", "USDUSD"]),
-    ("!EUR*,*USD*", ["USDJPY", "XAUUSD", "USDUSD"]),
     ("!EURUSD", []),
     ("EUR*, GBP*", ["EURUSD", "GBPJPY", "EURGBP", "EUR USD"]),
     ("EURUSD   ", ["EURUSD"]),
@@ -66,14 +60,11 @@ FX = ["EURUSD", "GBPJPY", "USDJPY", "EURGBP", "XAUUSD", "USDUSD", "aaa", "aab", 
     ("EUR", []),
     ("E*D", ["EURUSD", "EUR USD"]),
     ("E*U", []),
-    ("E*U*", ["EURUSD", "EURGBP", "EUR USD"]),
     ("*JPY", ["GBPJPY", "USDJPY"]),
     ("USD*JPY", ["USDJPY"]),
     ("*aa", []),
     ("*USD", ["EURUSD", "XAUUSD", "USDUSD", "EUR USD"]),
     ("*ab", ["aab", "ab"]),
-    ("a*", ["aaa", "aab", "ab"]),
-    ("*a*b", ["aab", "ab"]),
     ("a**b", ["aab", "ab"]),
     ("EURUSD,EURUSD", ["EURUSD"]),
     ("GBPJPY,EURUSD", ["EURUSD", "GBPJPY"]),
@@ -84,7 +75,6 @@ def test_design_examples(serve, group, expected):
 
 @pytest.mark.parametrize("pattern, name, matches", [
     ("*aab", "aaab", False),
-    ("*aba", "ababa", False),
     ("*aa", "baa", True),
     ("a*a", "aa", True),
     ("a*a", "a", False),
@@ -114,11 +104,10 @@ def test_overlong_items(serve, group, expected):
 
 # ------------------------------------------------------------ the group argument
 
+# positions and orders share their parser, as do the two history families
 GROUP_CALLS = {
     "positions_get": (lambda g: brv.positions_get(group=g), 121, None),
-    "orders_get": (lambda g: brv.orders_get(group=g), 131, None),
     "history_orders_get": (lambda g: brv.history_orders_get(0, 1, group=g), 141, None),
-    "history_deals_get": (lambda g: brv.history_deals_get(0, 1, group=g), 151, None),
     "symbols_get": (lambda g: brv.symbols_get(group=g), 175, False),   # sent, not applied here
     "symbols_get unnamed": (lambda g: brv.symbols_get(g), 175, False),
 }

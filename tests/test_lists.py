@@ -1,11 +1,5 @@
-"""Open positions and orders, and the trade history: the *_total and *_get
-functions of the four record list families.
-
-Open positions and orders share their forms (all, symbol=, ticket=,
-group=), history orders and deals theirs (two dates with an optional group,
-ticket=, position=); what all four share (records, the group filter, the
-ticket form) runs for all four.
-"""
+"""Open positions and orders, history orders and deals: the *_total and
+*_get functions of the four record list families."""
 
 import datetime
 import struct
@@ -35,7 +29,6 @@ HISTORY = [
     Family(brv.history_deals_get, brv.history_deals_total, 150, 151, 152, 153, R.DEAL, R.deal,
            brv.TradeDeal, (0, 1)),
 ]
-family = pytest.mark.parametrize("f", OPEN, ids=["positions", "orders"])
 history = pytest.mark.parametrize("f", HISTORY, ids=["history orders", "history deals"])
 every = pytest.mark.parametrize("f", OPEN + HISTORY, ids=["positions", "orders", "history orders", "history deals"])
 
@@ -44,69 +37,23 @@ def dates(a, b):
     return struct.pack("<qq", a, b)
 
 
+def each(families, cases):
+    return [(f,) + case for case in cases for f in families]
+
+
 # ------------------------------------------------------------------ totals
 
-@family
-@pytest.mark.parametrize("value", [0, 7, 2**32 - 1])
-def test_total(connected, f, value):
+@pytest.mark.parametrize("f, args, value, body", each(OPEN, [
+    ((), 0, b""),
+    ((), 2**32 - 1, b""),
+]) + each(HISTORY, [
+    ((0, 100), 7, dates(0, 100)),
+    ((-5, 2**31 - 1), 12, dates(-5, 2**31 - 1)),
+    ((200, 100), 12, dates(200, 100)),          # sent unchanged, even backwards
+]))
+def test_total(connected, f, args, value, body):
     connected.on(f.cmd_total, value=value)
-    assert f.total() == value
-    assert brv.last_error() == SUCCESS
-    assert [r.raw for r in connected.requests()] == [R.frame_request(f.cmd_total)]
-
-
-# ------------------------------------------------------------- argument forms
-
-@family
-@pytest.mark.parametrize("kwargs, form, body", [
-    ({}, "all", b""),
-    ({"foo": 1, "Symbol": "x", "tickets": 3}, "all", b""),
-    ({"ticket": 5, "symbol": "S" * 40}, "ticket", struct.pack("<Q", 5)),
-    ({"group": "*", "ticket": 5}, "ticket", struct.pack("<Q", 5)),
-    ({"ticket": 2**64 - 1}, "ticket", struct.pack("<Q", 2**64 - 1)),
-    ({"ticket": 0}, "ticket", struct.pack("<Q", 0)),
-    ({"group": None, "symbol": "EURUSD"}, "symbol", R.pack_string("EURUSD")),
-    ({"symbol": ""}, "symbol", R.pack_string("")),
-    ({"group": "EUR*"}, "all", b""),
-])
-def test_keyword_precedence(connected, f, kwargs, form, body):
-    cmd = {"all": f.cmd_all, "symbol": f.cmd_by, "ticket": f.cmd_ticket}[form]
-    if form == "ticket":
-        connected.on(cmd, status=-4)
-    else:
-        connected.on(cmd, records=[])
-    assert f.get(**kwargs) == ()
-    assert brv.last_error() == SUCCESS
-    assert [r.raw for r in connected.requests()] == [R.frame_request(cmd, body)]
-
-
-@family
-@pytest.mark.parametrize("args, kwargs, error", [
-    (("EURUSD",), {}, "Unnamed arguments not allowed"),
-    ((None,), {"ticket": 5}, "Unnamed arguments not allowed"),
-    ((), {"ticket": -1}, 'Invalid "ticket" argument'),
-    ((), {"ticket": 2**64}, 'Invalid "ticket" argument'),
-    ((), {"ticket": 5.0}, 'Invalid "ticket" argument'),
-    ((), {"ticket": None, "symbol": "EURUSD"}, 'Invalid "ticket" argument'),
-    ((), {"symbol": b"EURUSD", "group": "*"}, 'Invalid "symbol" argument'),
-])
-def test_invalid_arguments_send_nothing(connected, f, args, kwargs, error):
-    assert f.get(*args, **kwargs) is None
-    assert brv.last_error() == (-2, error)
-    assert connected.requests() == []
-
-
-# ------------------------------------------------------------------ totals
-
-@history
-@pytest.mark.parametrize("date_from, date_to, body", [
-    (0, 100, dates(0, 100)),
-    (-5, 2**31 - 1, dates(-5, 2**31 - 1)),
-    (200, 100, dates(200, 100)),          # sent unchanged, even backwards
-])
-def test_total_sends_the_range(connected, f, date_from, date_to, body):
-    connected.on(f.cmd_total, value=12)
-    assert f.total(date_from, date_to) == 12
+    assert f.total(*args) == value
     assert brv.last_error() == SUCCESS
     assert [r.raw for r in connected.requests()] == [R.frame_request(f.cmd_total, body)]
 
@@ -121,17 +68,24 @@ def test_total_invalid_arguments(connected, f, args):
 
 # ------------------------------------------------------------- argument forms
 
-@history
-@pytest.mark.parametrize("args, kwargs, form, body", [
-    ((0, 10), {}, "range", dates(0, 10)),
-    ((0, 10), {"position": 9, "ticket": "bad"}, "range", dates(0, 10)),
+@pytest.mark.parametrize("f, args, kwargs, form, body", each(OPEN, [
+    ((), {}, "all", b""),
+    ((), {"foo": 1, "Symbol": "x", "tickets": 3}, "all", b""),
+    ((), {"ticket": 5, "symbol": "S" * 40, "group": "*"}, "ticket", struct.pack("<Q", 5)),
+    ((), {"ticket": 2**64 - 1}, "ticket", struct.pack("<Q", 2**64 - 1)),
+    ((), {"ticket": 0}, "ticket", struct.pack("<Q", 0)),
+    ((), {"group": None, "symbol": "EURUSD"}, "by", R.pack_string("EURUSD")),
+    ((), {"symbol": ""}, "by", R.pack_string("")),
+]) + each(HISTORY, [
+    ((0, 10), {}, "all", dates(0, 10)),
+    ((0, 10), {"position": 9, "ticket": "bad"}, "all", dates(0, 10)),
     ((), {"ticket": 5, "position": "bad"}, "ticket", struct.pack("<Q", 5)),
     ((), {"ticket": 2**64 - 1, "group": "x"}, "ticket", struct.pack("<Q", 2**64 - 1)),
-    ((), {"position": 9}, "position", struct.pack("<Q", 9)),
-    ((), {"position": True, "group": "*"}, "position", struct.pack("<Q", 1)),
-])
+    ((), {"position": 9}, "by", struct.pack("<Q", 9)),
+    ((), {"position": True, "group": "*"}, "by", struct.pack("<Q", 1)),
+]))
 def test_forms_on_the_wire(connected, f, args, kwargs, form, body):
-    cmd = {"range": f.cmd_all, "ticket": f.cmd_ticket, "position": f.cmd_by}[form]
+    cmd = {"all": f.cmd_all, "by": f.cmd_by, "ticket": f.cmd_ticket}[form]
     if form == "ticket":
         connected.on(cmd, status=-4)
     else:
@@ -141,19 +95,22 @@ def test_forms_on_the_wire(connected, f, args, kwargs, form, body):
     assert [r.raw for r in connected.requests()] == [R.frame_request(cmd, body)]
 
 
-@history
-@pytest.mark.parametrize("args, kwargs, error", [
-    ((), {}, INVALID),
-    ((), {"foo": 1, "group": "*"}, INVALID),
+@pytest.mark.parametrize("f, args, kwargs, error", each(OPEN, [
+    (("EURUSD",), {}, UNNAMED),
+    ((), {"ticket": 5.0}, (-2, 'Invalid "ticket" argument')),
+    ((), {"ticket": None, "symbol": "EURUSD"}, (-2, 'Invalid "ticket" argument')),
+    ((), {"symbol": b"EURUSD", "group": "*"}, (-2, 'Invalid "symbol" argument')),
+]) + each(HISTORY, [
+    ((), {"foo": 1, "group": "*"}, INVALID),   # keywords, none of the forms
     (("x", 1), {}, INVALID),
     ((0, datetime.date(2020, 1, 10)), {"ticket": 5}, INVALID),
-    ((0,), {"ticket": 5}, UNNAMED),
-    ((0,), {"position": 9}, UNNAMED),
-    ((0,), {"ticket": -1}, UNNAMED),
-    ((), {"ticket": -1}, (-2, 'Invalid "ticket" argument')),
+    ((0,), {"ticket": -1}, UNNAMED),   # before the ticket itself
     ((), {"ticket": None, "position": 9}, (-2, 'Invalid "ticket" argument')),
     ((), {"position": 1.5}, (-2, 'Invalid "position" argument')),
-])
+]) + each(OPEN + HISTORY, [
+    ((), {"ticket": -1}, (-2, 'Invalid "ticket" argument')),
+    ((), {"ticket": 2**64}, (-2, 'Invalid "ticket" argument')),
+]))
 def test_invalid_forms_send_nothing(connected, f, args, kwargs, error):
     assert f.get(*args, **kwargs) is None
     assert brv.last_error() == error

@@ -52,24 +52,14 @@ def set_known_error():
 
 # ---------------------------------------------------------------- surface
 
-def test_module_documentation_and_exports():
-    core = brv._core
-    assert core.__doc__ == "API Connector to Borvane Terminal"
-    public = {n for n in dir(core) if not n.startswith("_")}
-    assert len(FUNCTIONS) == 32 and public == set(FUNCTIONS) | {t[0] for t in TYPES}
-    for name in public:
-        assert getattr(brv, name) is getattr(core, name), name
-    assert all(isinstance(getattr(core, t[0]), type) for t in TYPES)
-
-
 @pytest.mark.parametrize("name", sorted((NOARGS | set(FUNCTIONS)) - KEYWORDS))
 def test_calling_convention(name):
     func = getattr(brv._core, name)
     set_known_error()
     with pytest.raises(TypeError):
         func(1) if name in NOARGS else func(x=1)
-    # Python refused the call before the function ran
-    assert brv.last_error() == (-2, 'Invalid "login" argument')
+    # Python refused the call before the function ran; last_error() leaves it be
+    assert brv.last_error() == brv.last_error() == (-2, 'Invalid "login" argument')
 
 
 @pytest.fixture(scope="module")
@@ -85,7 +75,12 @@ def stub():
     return functions, classes
 
 
-def test_stub_functions_and_docstrings(stub):
+def test_exports_stub_and_docstrings(stub):
+    core = brv._core
+    assert core.__doc__ == "API Connector to Borvane Terminal"
+    public = {n for n in dir(core) if not n.startswith("_")}
+    assert len(FUNCTIONS) == 32 and public == set(FUNCTIONS) | {t[0] for t in TYPES}
+    assert all(getattr(brv, n) is getattr(core, n) for n in public)
     functions, classes = stub
     assert {n for n in functions if not n.startswith("_")} == set(FUNCTIONS)
     assert {n for n in classes if not n.startswith("_")} == {t[0] for t in TYPES}
@@ -99,35 +94,14 @@ def test_record_type_and_its_stub(stub, name, doc, fields):
     cls = getattr(brv, name)
     assert issubclass(cls, tuple) and cls.__doc__ == doc
     assert cls.n_fields == cls.n_sequence_fields == len(fields)
-    values = [object() for _ in fields]
-    rec = cls(values)
-    d = rec._asdict()
-    assert type(d) is dict and list(d) == fields
-    for field, value in zip(fields, values):
-        assert d[field] is value and getattr(rec, field) is value
+    rec = cls(range(len(fields)))
+    assert [getattr(rec, field) for field in fields] == list(range(len(fields)))
+    assert rec._asdict() == dict(zip(fields, rec))
     node = stub[1][name]
     assert ast.get_docstring(node) == doc
     properties = [f.name for f in node.body if isinstance(f, ast.FunctionDef)
                   and any(isinstance(d, ast.Name) and d.id == "property" for d in f.decorator_list)]
     assert properties == fields
-    # the tuple base lists one item type per field
-    (base,) = [b for b in node.bases if isinstance(b, ast.Subscript) and getattr(b.value, "id", "") == "tuple"]
-    assert len(getattr(base.slice, "value", base.slice).elts) == len(fields)  # 3.8 wraps it in Index
-
-
-@pytest.mark.parametrize("name, head", [
-    ("OrderSendResult", (10009, 1, 2, 0.5, 1.1, 1.0, 1.2, "done", 3, -1)),
-    ("OrderCheckResult", (0, 100.0, 100.0, 0.0, 5.0, 95.0, 2000.0, "ok")),
-])
-def test_asdict_keeps_the_nested_request_and_the_last_error(name, head):
-    req = brv.TradeRequest((1, 2, 3, "EURUSD", 0.5, 1.1, 0.0, 1.0, 1.2, 10, 0, 1, 2, 0, "c", 7, 8))
-    set_known_error()
-    d = getattr(brv, name)(head + (req,))._asdict()
-    assert d["request"] is req
-    assert list(d.values())[:-1] == list(head)
-    assert req._asdict() == dict(zip(R.TRADE_REQUEST.names, req))
-    # neither _asdict nor last_error() itself changes the last error
-    assert brv.last_error() == brv.last_error() == (-2, 'Invalid "login" argument')
 
 
 def test_fresh_module_state():
@@ -144,35 +118,12 @@ def test_fresh_module_state():
 
 # ------------------------------------------------------------ numpy import
 
-# A numpy C function table whose version queries answer as given (ABI,
-# C-API level, byte order): enough for the import checks, which must stop
-# before anything else in the table is used.
-_TABLE = """
-import ctypes
-_answers = {0: ABI, 211: LEVEL, 210: ORDER}
-_keep = [ctypes.CFUNCTYPE(ctypes.c_uint)(lambda v=v: v) for v in _answers.values()]
-_table = (ctypes.c_void_p * 212)()
-for index, f in zip(_answers, _keep):
-    _table[index] = ctypes.cast(f, ctypes.c_void_p)
-_new = ctypes.pythonapi.PyCapsule_New
-_new.restype, _new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-_ARRAY_API = _new(ctypes.addressof(_table), None, None)
-"""
-
-
-def _table(abi, level, order):
-    return _TABLE.replace("ABI", hex(abi)).replace("LEVEL", hex(level)).replace("ORDER", str(order))
-
-
+# The version checks and their reasons are numpy's own import sequence; the
+# module prints the reason and fails with its own message.
 @pytest.mark.parametrize("module, source, reason", [
     (None, None, "ModuleNotFoundError"),
     ("_core", "_ARRAY_API = object()", "RuntimeError: _ARRAY_API is not PyCapsule object"),
-    # numpy 1.x keeps the module under numpy.core
-    ("core", "_ARRAY_API = 1", "RuntimeError: _ARRAY_API is not PyCapsule object"),
-    ("_core", _table(0x3000000, 0x12, 1),
-     "RuntimeError: module compiled against ABI version 0x2000000 but this version of numpy is 0x3000000"),
-    ("_core", _table(0x1000009, 0xf, 0), "RuntimeError: FATAL: module compiled as unknown endian"),
-], ids=["no numpy", "not a capsule", "numpy.core", "abi", "endian"])
+], ids=["no numpy", "not a capsule"])
 def test_numpy_import_failure(tmp_path, module, source, reason):
     if module is not None:
         folder = tmp_path / "numpy" / module
@@ -191,25 +142,22 @@ def test_numpy_import_failure(tmp_path, module, source, reason):
 
 # ---------------------------------------------------------------- order of checks
 
-# one row per parser: functions that share theirs (orders_get, the history
-# deals, symbol_info_tick, the book's release and get) are left out
+# one row per kind of parser: functions that share theirs or its shape (the
+# other list families, the other bar and tick copies, symbol_info_tick, the
+# book, the profit) are left out
 @pytest.mark.parametrize("name, args, kwargs, failed", [
     ("login", (0,), {}, False),
     ("symbol_info", (), {}, None),
     ("symbol_select", ("EURUSD", 1, 2), {}, False),
     ("symbols_get", ("A", "B"), {}, False),
     ("copy_rates_from", ("EURUSD", 1.0, 0, 10), {}, None),
-    ("copy_rates_from_pos", ("EURUSD", 1, 0, "10"), {}, None),
-    ("copy_rates_range", ("EURUSD", 1, "x", 0), {}, None),
     ("copy_ticks_from", ("EURUSD", None, 10, 0), {}, None),
-    ("copy_ticks_range", ("EURUSD", 0, 10), {}, None),
     ("positions_get", (), {"ticket": -1}, None),
     ("history_orders_total", (0, None), {}, None),
     ("history_orders_get", (0,), {}, None),
     ("order_check", ({"volume": 1},), {}, None),
     ("order_send", (None,), {}, None),
     ("order_calc_margin", (1, "EURUSD", 1.0), {}, None),
-    ("order_calc_profit", (1, "EURUSD", "1.0", 1.0, 1.0), {}, None),
     ("market_book_add", (), {}, None),
 ])
 def test_arguments_are_checked_before_the_pipe(name, args, kwargs, failed):
@@ -218,24 +166,17 @@ def test_arguments_are_checked_before_the_pipe(name, args, kwargs, failed):
     assert brv.last_error()[0] == -2
 
 
-# every function that sends its symbol as a wire string: the call, the bytes
-# before the string in the body, and the value of a refused call
+# one function of each way of taking the symbol (all convert it to the same
+# wire string): the call, the bytes before the string in the body, and the
+# value of a refused call
 SYMBOL_CALLS = {
     "symbol_info": (lambda s: brv.symbol_info(s), 0, None),
-    "symbol_info_tick": (lambda s: brv.symbol_info_tick(s), 0, None),
     "symbol_select": (lambda s: brv.symbol_select(s, True), 0, False),
-    "market_book_add": (lambda s: brv.market_book_add(s), 0, None),
-    "market_book_release": (lambda s: brv.market_book_release(s), 0, None),
     "market_book_get": (lambda s: brv.market_book_get(s), 0, None),
     "copy_rates_from": (lambda s: brv.copy_rates_from(s, 1, 0, 10), 0, None),
-    "copy_rates_from_pos": (lambda s: brv.copy_rates_from_pos(s, 1, 0, 10), 0, None),
-    "copy_rates_range": (lambda s: brv.copy_rates_range(s, 1, 0, 10), 0, None),
     "copy_ticks_from": (lambda s: brv.copy_ticks_from(s, 0, 10, 0), 0, None),
-    "copy_ticks_range": (lambda s: brv.copy_ticks_range(s, 0, 10, 0), 0, None),
     "order_calc_margin": (lambda s: brv.order_calc_margin(0, s, 1.0, 1.0), 4, None),
-    "order_calc_profit": (lambda s: brv.order_calc_profit(0, s, 1.0, 1.0, 1.0), 4, None),
     "positions_get": (lambda s: brv.positions_get(symbol=s), 0, None),
-    "orders_get": (lambda s: brv.orders_get(symbol=s), 0, None),
 }
 
 
@@ -256,18 +197,11 @@ def test_symbol_of_at_most_29_units(connected, name):
 
 # ---------------------------------------------------------------- time arguments
 
-class Stamp(datetime.datetime):
-    def timestamp(self):
-        return 42.9
-
-
 @pytest.mark.parametrize("value, seconds", [
     (datetime.datetime(2020, 1, 10, tzinfo=UTC), 1578614400),
-    (datetime.datetime(2020, 1, 10, 0, 0, 0, 999999, tzinfo=UTC), 1578614400),
     (datetime.datetime(2020, 1, 10, 1, tzinfo=datetime.timezone(datetime.timedelta(hours=1))), 1578614400),
     (datetime.datetime(1969, 12, 31, 23, 59, 59, tzinfo=UTC), -1),
     (datetime.datetime(2020, 1, 10, 12, 30), int(datetime.datetime(2020, 1, 10, 12, 30).timestamp())),
-    (Stamp(2001, 1, 1), 42),
     (1578614400.9, 1578614400), (-1.9, -1), (-0.5, 0), (True, 1), (2**31 - 1, 2**31 - 1), (-2**31, -2**31),
     (np.float64(5.7), 5),
 ])
