@@ -1,10 +1,8 @@
 """Finding a terminal under the data root and starting it.
 
-Each test builds data folders under its own data root.  The installation
-discovery picked is read from the failure "Process create failed '<path>'"
-that a plain, non-executable `terminal64.exe` gives.  Launching is tested
-with an executable script serving the fake terminal (on Windows a copy of
-the interpreter, see winstart/sitecustomize.py) that records how it started.
+The installation picked is read from the failure "Process create failed
+'<path>'" of a plain `terminal64.exe`; launching uses a script (on Windows a
+copy of the interpreter, see winstart/) that records how it started.
 """
 
 import json
@@ -44,10 +42,8 @@ def origin_bytes(folder):
     return b"\xff\xfe" + str(folder).encode("utf-16-le")
 
 
-# A started terminal: records how it was started, then serves the socket
-# named from its own path until it is killed (or, as a safety net, for two
-# minutes).  The record is written before the socket exists, so it is there
-# once `initialize()` has connected.
+# A started terminal: records how it was started (before its socket exists),
+# then serves the socket named from its own path for at most two minutes.
 TERMINAL_SCRIPT = """#!{python}
 import json, os, sys, threading
 sys.path.insert(0, {tests!r})
@@ -77,8 +73,7 @@ class DataRoot:
         self.scripts = []
 
     def install(self, name, kind="plain"):
-        """An installation folder with a `terminal64.exe` of `kind`:
-        "plain" (cannot be started), "script" (a started terminal), None."""
+        """An installation folder; `kind` of terminal64.exe: "plain", "script", None."""
         folder = self.base / "inst" / name
         folder.mkdir(parents=True, exist_ok=True)
         exe = folder / "terminal64.exe"
@@ -98,12 +93,9 @@ class DataRoot:
                portable=None, accounts=None, ini=None):
         """A data folder `name`; returns the executable path it names.
 
-        install: installation folder (default: a new one named after the
-        folder, holding a `terminal64.exe` of `kind`); origin: raw bytes of
-        `origin.txt` (default: the install folder with the mark; False: no
-        file); norrik: "dir", "file" or False; portable, accounts, ini: the
-        time of `portable.txt`, `config/accounts.dat`, `config/terminal.ini`
-        (None: no such file).
+        origin: raw bytes of origin.txt (default: naming `install`; False:
+        none); portable, accounts, ini: times of portable.txt and the config
+        files (None: no such file).
         """
         data = self.root / name
         data.mkdir(parents=True)
@@ -204,8 +196,11 @@ def data(tmp_path, monkeypatch):
 
 
 def chosen(data):
-    """Runs discovery with plain executables; the path it tried to start."""
+    """Runs discovery with plain executables; the path it tried to start, or
+    None when it found nothing."""
     assert brv.initialize() is False
+    if brv.last_error() == NOT_FOUND:
+        return None
     code, message = brv.last_error()
     prefix = "IPC initialize failed, Process create failed '"
     assert code == -10003 and message.startswith(prefix) and message.endswith("'"), message
@@ -214,18 +209,12 @@ def chosen(data):
 
 # ---------------------------------------------------------------- data root
 
-@pytest.mark.parametrize("layout", ["no data home", "root is a file", "empty root", "only files and dot folders"])
+@pytest.mark.parametrize("layout", ["no data home", "only files and dot folders"])
 def test_nothing_to_find(data, layout):
-    if layout == "root is a file":
-        touch(str(data.root))
-    elif layout == "empty root":
-        data.root.mkdir(parents=True)
-    elif layout == "only files and dot folders":
+    if layout == "only files and dot folders":
         data.folder(".hidden")  # would qualify but for its name
         touch(str(data.root / "origin.txt"))
-        touch(str(data.root / "plain-file"))
-    assert brv.initialize() is False
-    assert brv.last_error() == NOT_FOUND
+    assert chosen(data) is None
 
 
 @posix_only("the XDG data folder rules; Windows asks the system for the roaming folder")
@@ -273,8 +262,7 @@ def test_terminal_inside_a_wine_prefix(data, monkeypatch, tmp_path, case):
         native = data.folder("a", accounts=T0)
         assert chosen(data) == native
     elif case == "unmapped drive":
-        assert brv.initialize() is False
-        assert brv.last_error() == NOT_FOUND
+        assert chosen(data) is None
     else:
         assert chosen(data) == str(exe)
 
@@ -289,15 +277,11 @@ def test_terminal_inside_a_wine_prefix(data, monkeypatch, tmp_path, case):
 ])
 def test_norrik_or_portable_qualifies(data, norrik, portable, qualifies):
     exe = data.folder("a", norrik=norrik, portable=portable)
-    if qualifies:
-        assert chosen(data) == exe
-    else:
-        assert brv.initialize() is False
-        assert brv.last_error() == NOT_FOUND
+    assert chosen(data) == (exe if qualifies else None)
 
 
 @pytest.mark.parametrize("case", [
-    "valid", "odd last byte", "ends at a NUL", "no mark", "line end kept", "no origin.txt",
+    "odd last byte", "ends at a NUL", "no mark", "line end kept", "no origin.txt",
     "origin.txt is a folder",
 ])
 def test_origin_txt(data, case):
@@ -307,7 +291,6 @@ def test_origin_txt(data, case):
     folder = data.install("b")
     units = folder.encode("utf-16-le")
     origin, found = {
-        "valid": (b"\xff\xfe" + units, True),
         "odd last byte": (b"\xff\xfe" + units + b"x", True),
         "ends at a NUL": (b"\xff\xfe" + units + b"\0\0/x\0", True),
         "no mark": (units, False),
@@ -328,11 +311,7 @@ def test_origin_txt_of_fewer_than_8_bytes_names_nothing(data, monkeypatch, tmp_p
     monkeypatch.chdir(tmp_path)
     touch(str(tmp_path / name / "terminal64.exe"))
     data.folder("a", install=name, origin=b"\xff\xfe" + name.encode("utf-16-le"))
-    if found:
-        assert chosen(data) == os.path.join(name, "terminal64.exe")
-    else:
-        assert brv.initialize() is False
-        assert brv.last_error() == NOT_FOUND
+    assert chosen(data) == (os.path.join(name, "terminal64.exe") if found else None)
 
 
 def test_origin_txt_read_limit_and_executable_path_bound(data, tmp_path):
@@ -365,14 +344,10 @@ def test_skipped_folders_leave_no_message_behind(data, tmp_path):
 
 @pytest.mark.parametrize("a, b, winner", [
     # (accounts.dat, terminal.ini) of the data folders a and b
-    ((T0 + 2 * S, None), (T0 + S, None), "a"),
-    ((T0 + S, None), (T0 + 2 * S, None), "b"),
-    ((None, T0 + S), (None, T0 + 2 * S), "b"),
     ((T0 + 3 * S, T0 + S), (T0 + 2 * S, T0 + 2 * S), "a"),   # the later of the two counts
     ((T0 + S, T0 + 3 * S), (T0 + 2 * S, T0 + 2 * S), "a"),
     ((None, None), (T0 + S, None), "b"),         # no file: time 0, still a candidate
     ((None, None), (None, None), "a"),           # equal times: the first listed
-    ((T0 + S, None), (None, T0 + S), "a"),
     ((T0, None), (T0 + 100, None), "b"),         # 100 ns apart
     pytest.param((T0 + 1, None), (T0 + 99, None), "b",  # within one 100 ns step: nanoseconds count
                  marks=posix_only("file times to the nanosecond; Windows counts 100 ns steps")),
@@ -387,7 +362,6 @@ def test_the_latest_folder_wins(data, a, b, winner):
 @pytest.mark.parametrize("portable, config, other, winner", [
     (T0 + S, T0 + 9 * S, T0 + 2 * S, "other"),   # a portable folder's config files do not count
     (T0 + 3 * S, None, T0 + 2 * S, "port"),
-    (T0 + 2 * S, None, T0 + 2 * S, "other"),     # a tie: "other" is listed first
 ])
 def test_portable_folder_time(data, portable, config, other, winner):
     exes = {
@@ -397,13 +371,10 @@ def test_portable_folder_time(data, portable, config, other, winner):
     assert chosen(data) == exes[winner]
 
 
-@pytest.mark.parametrize("count", [12, 40])
-def test_ties_go_to_the_first_name_whatever_the_directory_order(data, count):
-    # The names are created in scrambled order; the file system lists them
-    # in an order of its own, which must not decide.
-    names = ["f%03d" % ((i * 7919) % 1000) for i in range(count)]
+def test_ties_go_to_the_first_name_whatever_the_directory_order(data):
+    # created in scrambled order: the file system's listing order must not decide
+    names = ["f%03d" % ((i * 7919) % 1000) for i in range(40)]
     exes = {name: data.folder(name, accounts=T0) for name in names}
-    assert chosen(data) == exes[min(names)]
     assert chosen(data) == exes[min(names)]
 
 
@@ -418,9 +389,8 @@ CLIENT = ("import json, borvane\n"
 @pytest.mark.parametrize("how", ["copy", pytest.param("link", marks=NO_WINE_SYMLINKS)])
 @pytest.mark.parametrize("parent_name, other_name", [("a", "b"), ("b", "a")])
 def test_parent_process_terminal_wins_over_a_newer_one(data, tmp_path, how, parent_name, other_name):
-    # The "terminal" that starts the Python process is a Python interpreter
-    # placed as terminal64.exe (a copy, or a link that resolves to it); its
-    # data folder is older than the other one.
+    # The "terminal" starting the Python process is an interpreter placed as
+    # terminal64.exe (a copy, or a link to it), with the older data folder.
     folder = data.install(parent_name, kind=None)
     exe = os.path.join(folder, "terminal64.exe")
     interpreter = os.path.realpath(sys.executable)
@@ -429,7 +399,7 @@ def test_parent_process_terminal_wins_over_a_newer_one(data, tmp_path, how, pare
     else:
         os.symlink(interpreter, exe)
     data.folder(parent_name, install=folder, accounts=T0 + S)
-    other = data.folder(other_name, accounts=T0 + 2 * S)
+    data.folder(other_name, accounts=T0 + 2 * S)
 
     pkg = os.path.dirname(os.path.dirname(os.path.abspath(brv.__file__)))
     env = dict(os.environ, PYTHONPATH=pkg)
@@ -438,7 +408,6 @@ def test_parent_process_terminal_wins_over_a_newer_one(data, tmp_path, how, pare
                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
         assert out.returncode == 0, out.stderr
         ok, error = json.loads(out.stdout)
-        assert error != list(create_failed(other))
         assert (ok, error) == (True, [1, "Success"])
         assert fake.commands()[:1] == [4]
 
@@ -453,37 +422,30 @@ def test_initialize_finds_starts_and_connects(data):
     assert brv.version()[1] == 4410  # the pipe is the started terminal's
     rec = data.started(exe)
     assert rec["args"] == []
+    assert rec["cwd"] == os.getcwd()
     if WINDOWS:
-        # No standard handles, and started in our current folder.
-        assert all(h in (None, 2 ** 64 - 1) for h in rec["std"]), rec  # none, or the invalid value
-        assert rec["cwd"] == os.getcwd()
+        assert all(h in (None, 2 ** 64 - 1) for h in rec["std"]), rec  # no standard handles
         return
-    # Detached: its own session, not our child, no standard streams, none of
-    # our descriptors; started in our current folder.
+    # Detached: its own session, not our child, no standard streams, none of our descriptors.
     st = proc_stat(rec["pid"])
     assert st is not None and st[1] != os.getpid()
     assert rec["sid"] != os.getsid(0)
     assert rec["std"] == ["/dev/null"] * 3
     assert rec["fds"] == [0, 1, 2, 3]  # 3: the listing's own
-    assert rec["cwd"] == os.getcwd()
     assert zombie_children() == zombies
 
 
 @pytest.mark.parametrize("explicit, folder_portable, keyword, args", [
-    (False, False, False, []),
     (False, True, False, ["/portable"]),
     (False, False, True, []),               # the keyword applies to an explicit path only
-    (False, True, True, ["/portable"]),
     (True, False, True, ["/portable"]),
     (True, True, False, []),                # an explicit path ignores portable.txt
 ])
 def test_portable_argument(data, explicit, folder_portable, keyword, args):
     exe = data.folder("a", kind="script", portable=T0 if folder_portable else None)
     call = (exe,) if explicit else ()
-    zombies = zombie_children()
     assert brv.initialize(*call, portable=keyword) is True, brv.last_error()
     assert data.started(exe)["args"] == args
-    assert zombie_children() == zombies
 
 
 @NO_WINE_SYMLINKS

@@ -28,8 +28,6 @@ def auth_raw(login, password, server):
     ({"server": "x"}, (0, "", "x")),
     ({"password": "p"}, (0, "p", "")),
     ({"login": 7}, (7, "", "")),
-    ({"login": 2**64 - 1, "password": "p\u00e4ss", "server": "Demo-Server"},
-     (2**64 - 1, "p\u00e4ss", "Demo-Server")),
 ])
 def test_initialize_authorises_only_when_asked(fake, kwargs, auth):
     assert brv.initialize(fake.exe, **kwargs) is True, brv.last_error()
@@ -52,9 +50,7 @@ def _invalid_initialize_cases(exe):
         ((exe,), {"login": -1}, 'Invalid "login" argument'),
         ((exe,), {"login": 2**64}, 'Invalid "login" argument'),
         ((exe,), {"login": None}, 'Invalid "login" argument'),
-        ((exe,), {"server": 5}, 'Invalid "server" argument'),
-        ((exe,), {"server": "s" * 254}, 'Invalid "server" argument'),
-        ((exe,), {"server": "\U0001F600" * 127}, 'Invalid "server" argument'),
+        ((exe,), {"server": "\U0001F600" * 127}, 'Invalid "server" argument'),  # 254 units
         ((exe,), {"password": b"pw"}, 'Invalid "password" argument'),
         ((exe,), {"timeout": -1}, 'Invalid "timeout" argument'),
         ((exe,), {"timeout": 2**32}, 'Invalid "timeout" argument'),
@@ -66,13 +62,7 @@ def _invalid_initialize_cases(exe):
         ((exe,), {"password": 5, "server": 5}, 'Invalid "server" argument'),
         ((exe,), {"timeout": -1, "password": 5}, 'Invalid "password" argument'),
         ((exe,), {"path": 5, "timeout": -1}, 'Invalid "timeout" argument'),
-        ((exe,), {"path": 5, "password": 5}, 'Invalid "password" argument'),
     ]
-
-
-def _path_of_units(folder, n):
-    base = os.path.join(folder, "")
-    return base + "a" * (n - len(base.encode("utf-16-le")) // 2)
 
 
 def test_invalid_initialize_arguments(fake):
@@ -84,7 +74,8 @@ def test_invalid_initialize_arguments(fake):
 
 @pytest.mark.parametrize("n, accepted", [(257, True), (258, False)])
 def test_path_limit_257_units(tmp_path, n, accepted):
-    path = _path_of_units(str(tmp_path), n)
+    base = os.path.join(str(tmp_path), "")
+    path = base + "a" * (n - len(base.encode("utf-16-le")) // 2)
     assert brv.initialize(path) is False
     if accepted:
         assert brv.last_error()[0] == -10003      # accepted, then no terminal there
@@ -97,7 +88,7 @@ def test_path_keyword_replaces_the_positional_path(fake, missing_exe):
     assert fake.connections() == [True]
 
 
-@pytest.mark.parametrize("kwargs", [{"bogus": 1}, {"portable": True}, {"portable": BadTruth()},  # counts as true
+@pytest.mark.parametrize("kwargs", [{"bogus": 1}, {"portable": BadTruth()},  # counts as true
                                     {"timeout": 0}, {"timeout": 2**32 - 1}])
 def test_initialize_keywords_that_change_nothing_here(fake, kwargs):
     assert brv.initialize(fake.exe, **kwargs) is True
@@ -131,7 +122,7 @@ def test_readiness_polled_until_a_final_state(fake, states, polls):
     assert fake.commands() == [4] + [109] * polls
 
 
-@pytest.mark.parametrize("timeout, polls", [(1, 1), (100, 1), (101, 2), (250, 3)])
+@pytest.mark.parametrize("timeout, polls", [(100, 1), (101, 2)])
 def test_initialize_timeout(fake, timeout, polls):
     fake.readiness(0)
     assert brv.initialize(fake.exe, timeout=timeout) is False
@@ -140,16 +131,11 @@ def test_initialize_timeout(fake, timeout, polls):
     assert_disconnected(fake)
 
 
-@pytest.mark.parametrize("reply, error", [
-    pytest.param(R.frame_reply(4, -5), (-5, "Terminal: Incompatible versions, please install the "
-                                            "latest version of Terminal and Python module"), id="status -5"),
-    pytest.param(R.frame_reply(4, 0), (-10002, "IPC recv failed"), id="bare header"),
-    pytest.param(R.frame_reply(5, 0, R.pack_value(4410)), (-10000, "IPC call failed"), id="wrong echo"),
-])
-def test_failed_handshake_leaves_the_pipe_open(fake, reply, error):
-    fake.queue(reply)
-    assert brv.initialize(fake.exe) is False
-    assert brv.last_error() == error
+def test_failed_handshake_leaves_the_pipe_open(fake):
+    # (each way a handshake reply fails: test_link.py::test_reply_faults[initialize-*])
+    fake.queue(R.frame_reply(4, 0))
+    assert brv.initialize(fake.exe, login=1) is False
+    assert brv.last_error() == (-10002, "IPC recv failed")
     assert fake.commands() == [4]
     # no authorisation, no readiness wait, but the pipe stays open
     assert brv.version() == (5, 4410, "5.00 build 4410")
@@ -230,10 +216,9 @@ def test_invalid_login_arguments(connected, args, kwargs, message):
 
 @pytest.mark.parametrize("setup, kwargs, error, commands", [
     (lambda f: f.on(5, -7), {}, OTP, [5]),
-    (lambda f: f.on(5, -6), {}, AUTH_FAILED, [5]),
     (lambda f: f.readiness(0, 3), {}, AUTH_FAILED, [5, 109, 109]),
     (lambda f: f.readiness(1), {"timeout": 250}, TIMEOUT, [5, 109, 109, 109]),
-], ids=["otp", "authorisation", "readiness state 3", "timeout"])
+], ids=["otp", "readiness state 3", "timeout"])
 def test_failed_login_keeps_the_connection(connected, setup, kwargs, error, commands):
     setup(connected)
     assert brv.login(1, "p", **kwargs) is False

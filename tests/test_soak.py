@@ -1,11 +1,8 @@
-"""Leaks: many calls of every client operation, succeeding and failing
-(good replies, then each way a reply can fail, invalid arguments, no
-connection).  After a warm-up, the resident size, the interpreter's blocks
-and the reference counts of the shared objects must not grow beyond noise.
-
-200,000 calls by default (about 10 s); SOAK_CALLS sets another count (`make
-soak` runs a million).  Under the sanitizers, which hold freed memory back,
-and on Windows: 20,000 calls and no resident size.
+"""Leaks: after a warm-up, many calls of every client operation (good
+replies, each way a reply fails, invalid arguments, no connection) must not
+grow the resident size, the interpreter's blocks or the shared objects'
+reference counts beyond noise.  SOAK_CALLS sets the count (`make soak`: a
+million); under the sanitizers and on Windows a tenth, and no resident size.
 """
 
 import gc
@@ -18,7 +15,6 @@ import borvane as brv
 import client_ops
 
 SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
-# Under the sanitizers and on Windows (Wine's pipes are slower) a tenth.
 CALLS = int(os.environ.get("SOAK_CALLS", "20000" if SANITIZED or os.name == "nt" else "200000"))
 
 RECORD_TYPES = ["AccountInfo", "BookInfo", "OrderCheckResult", "OrderSendResult", "SymbolInfo",
@@ -28,28 +24,24 @@ RECORD_TYPES = ["AccountInfo", "BookInfo", "OrderCheckResult", "OrderSendResult"
 def _rss_bytes():
     if SANITIZED or os.name == "nt":
         return 0
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) * 1024
-    raise AssertionError("no VmRSS")
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def _invalid_calls():
-    """Calls refused for their arguments: converted, reported, nothing sent."""
-    return [
-        lambda: brv.symbol_info("S" * 30),
-        lambda: brv.copy_rates_from("EURUSD", 1, "not a time", 10),
-        lambda: brv.copy_ticks_range("EURUSD", 0, 1, -1),
-        lambda: brv.order_send({"volume": 1}),
-        lambda: brv.order_check({"symbol": None}),
-        lambda: brv.positions_get(group=5),
-        lambda: brv.history_deals_get(0, 1, group="g" * 2000),
-        lambda: brv.order_calc_profit(1, "EURUSD", 1.0, 1.1),
-        lambda: brv.login(0),
-        lambda: brv.symbols_get(1, 2),
-        lambda: brv.initialize(path=3),
-    ]
+# calls refused for their arguments: converted, reported, nothing sent
+INVALID_CALLS = [
+    lambda: brv.symbol_info("S" * 30),
+    lambda: brv.copy_rates_from("EURUSD", 1, "not a time", 10),
+    lambda: brv.copy_ticks_range("EURUSD", 0, 1, -1),
+    lambda: brv.order_send({"volume": 1}),
+    lambda: brv.order_check({"symbol": None}),
+    lambda: brv.positions_get(group=5),
+    lambda: brv.history_deals_get(0, 1, group="g" * 2000),
+    lambda: brv.order_calc_profit(1, "EURUSD", 1.0, 1.1),
+    lambda: brv.login(0),
+    lambda: brv.symbols_get(1, 2),
+    lambda: brv.initialize(path=3),
+]
 
 
 class Soak:
@@ -73,7 +65,6 @@ class Soak:
                 self.fake.on(op.cmd, 1, good[:-1] if good else b"\0")
 
     def run(self, budget):
-        """Cycles through the phases until `budget` calls were made."""
         start = self.calls
         results = []  # keeps one pass of results alive, as a caller would
         while self.calls - start < budget:
@@ -87,7 +78,7 @@ class Soak:
                 else:
                     assert all(r == op.failure or op.name.endswith("ticket") or op.name.startswith("market_book")
                                for r, op in zip(results, self.ops))
-            for call in _invalid_calls():
+            for call in INVALID_CALLS:
                 call()
                 self.calls += 1
             brv.shutdown()  # no connection: every exchange fails before it starts

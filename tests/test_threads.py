@@ -1,11 +1,8 @@
-"""Eight Python threads calling at once get correct, uninterleaved results.
+"""Eight threads cycling through six kinds of call at once, with the thread
+switch interval at its shortest: each gets exactly the reply to its own
+request, and the terminal receives every request whole."""
 
-Each thread cycles through six calls (a record, a list, an array, a value,
-the version, a failing call), starting at a different one, with the thread
-switch interval at its shortest; each result must be exactly the reply to
-its own request, and the terminal must have received every request whole.
-"""
-
+import functools
 import struct
 import sys
 import threading
@@ -20,16 +17,8 @@ THREADS = 8
 ROUNDS = 160  # each thread makes ROUNDS x 6 calls
 
 
-@pytest.fixture
-def short_switch_interval():
-    saved = sys.getswitchinterval()
-    sys.setswitchinterval(1e-6)
-    yield
-    sys.setswitchinterval(saved)
-
-
 def _jobs(fake):
-    """(name, call, expected result as a comparable value, command)."""
+    # (name, call, expected result as a comparable value, command)
     tick = client_ops.record_bytes(R.TICK)
     positions = [R.POSITION.build(ticket=i, symbol="S%d" % i, volume=i + 0.5) for i in range(3)]
     bars = [R.BAR.build(time=i, open=i + 0.25, real_volume=i) for i in range(50)]
@@ -49,10 +38,12 @@ def _jobs(fake):
     ]
 
 
-def test_eight_threads(connected, short_switch_interval):
+def test_eight_threads(connected, request):
     jobs = _jobs(connected)
     errors = []
     start = threading.Barrier(THREADS)
+    request.addfinalizer(functools.partial(sys.setswitchinterval, sys.getswitchinterval()))
+    sys.setswitchinterval(1e-6)
 
     def work(first):
         start.wait()
