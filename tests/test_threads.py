@@ -7,7 +7,6 @@ import struct
 import sys
 import threading
 
-
 import borvane as brv
 import client_ops
 import records as R
