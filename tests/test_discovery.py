@@ -26,10 +26,6 @@ T0 = 1_600_000_000 * S        # 2020-09-13
 NOT_FOUND = (-10003, "IPC initialize failed, Borvane x64 not found")
 
 
-def create_failed(path):
-    return (-10003, "IPC initialize failed, Process create failed '%s'" % path)
-
-
 def touch(path, ns=None):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb"):
@@ -90,12 +86,9 @@ class DataRoot:
 
     def folder(self, name, *, install=None, kind="plain", origin=None, norrik=True,
                portable=None, accounts=None, ini=None):
-        """A data folder `name`; returns the executable path it names.
-
-        origin: raw bytes of origin.txt (default: naming `install`; False:
-        none); portable, accounts, ini: times of portable.txt and the config
-        files (None: no such file).
-        """
+        """A data folder `name`; returns the executable path it names.  origin:
+        bytes of origin.txt (default: naming `install`; False: none); portable,
+        accounts, ini: times of those files (None: no such file)."""
         data = self.root / name
         data.mkdir(parents=True)
         if install is None:
@@ -134,8 +127,7 @@ class DataRoot:
 
 
 def windows_started_env(monkeypatch):
-    """What a copy of the interpreter needs to run as a started terminal:
-    its library and home, and winstart/ on its path."""
+    """A copy of the interpreter as a started terminal needs its home and winstart/."""
     home = os.path.dirname(sys.executable)
     monkeypatch.setenv("BRV_TEST_STARTED", "1")
     monkeypatch.setenv("PYTHONHOME", home)
@@ -372,7 +364,6 @@ def test_initialize_finds_starts_and_connects(data, tmp_path):
     exe = data.folder("a", install=install)
     zombies = zombie_children()  # left by other tests, if any
     assert brv.initialize() is True, brv.last_error()
-    assert brv.last_error() == (1, "Success")
     assert brv.version()[1] == 4410  # the pipe is the started terminal's
     rec = data.started(exe)
     assert rec["exe"] == exe
@@ -407,5 +398,5 @@ def test_explicit_path_that_fails_does_not_discover(data, missing_exe):
     exe = data.folder("a")
     with FakeTerminal(exe) as fake:
         assert brv.initialize(missing_exe) is False
-        assert brv.last_error() == create_failed(missing_exe)
+        assert brv.last_error() == (-10003, "IPC initialize failed, Process create failed '%s'" % missing_exe)
         assert fake.connections() == []
