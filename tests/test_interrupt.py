@@ -1,8 +1,7 @@
 """A call blocked on the terminal runs the signal handlers: when one raises,
 the call stops, closes the connection and raises it (the next call reports
 -10004); a handler that returns lets the call go on.  Each case runs in a
-child interpreter, signalled once it sleeps in the kernel where expected.
-"""
+child interpreter, signalled once it sleeps in the kernel where expected."""
 
 import os
 import signal
@@ -17,8 +16,7 @@ import records as R
 from conftest import make_exe, posix_only
 from fake_terminal import script_terminal
 
-pytestmark = posix_only("POSIX signals sent to a child and its kernel wait channel in /proc "
-                        "(Windows: test_windows.py)")
+pytestmark = posix_only("signals sent to a child, its kernel wait channel in /proc (Windows: test_windows.py)")
 
 NO_CONNECTION = "((0, 0, ''), (-10004, 'No IPC connection'))"
 GOOD_VERSION = "((5, 4410, '5.00 build 4410'), (1, 'Success'))"
@@ -121,9 +119,8 @@ def _wait_requests(fake, cmd, n=1):
 
 @pytest.mark.parametrize("case, masked", [
     ("read", False), ("inside a reply", False), ("readiness wait", False), ("launch wait", False),
-    # The signal interrupts no system call of the main thread (see _CHILD): it
-    # is taken at the next byte of a reply that comes one byte every 0.2 s, or
-    # before the next sleep between two readiness polls.
+    # Masked, the signal interrupts no system call (see _CHILD): it is taken at
+    # the next byte of a reply trickling in, or before the next readiness sleep.
     ("read", True), ("readiness wait", True),
 ])
 def test_ctrl_c_stops_a_call_waiting_on_a_silent_terminal(fake, child, tmp_path, case, masked):

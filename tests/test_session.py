@@ -15,8 +15,7 @@ TIMEOUT = (-10005, "IPC timeout")
 
 
 def auth_raw(login, password, server):
-    body = struct.pack("<IQ", 0, login) + R.pack_string(password) + R.pack_string(server)
-    return R.frame_request(5, body)
+    return R.frame_request(5, struct.pack("<IQ", 0, login) + R.pack_string(password) + R.pack_string(server))
 
 
 # ---------------------------------------------------------------- initialize
