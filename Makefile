@@ -196,7 +196,6 @@ WINE_BRIDGE_TESTS := \
 	tests/test_paper_session.py::test_bridge_refuses_a_peer_of_another_user \
 	tests/test_paper_protocol.py::test_unframeable_length_closes_only_that_connection \
 	tests/test_paper_market.py::test_copy_rates_from_and_range_semantics \
-	tests/test_paper_market.py::test_minute_bars_are_the_ticks \
 	tests/test_paper_market.py::test_copy_ticks_from_selects_and_orders_ticks \
 	tests/test_paper_trading.py::test_full_trade_cycle_adds_up
 

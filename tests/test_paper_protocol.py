@@ -67,6 +67,17 @@ def test_unframeable_length_closes_only_that_connection(started, length):
     assert t.running()
 
 
+def test_clients_served_at_once(started):
+    t = started()
+    clients = [RawClient(t.socket) for _ in range(4)]
+    # Every client has a request in flight before any reply is read.
+    for i, c in enumerate(clients):
+        c.send(108, s16("EURUSD") + struct.pack("<iii", 1, 0, 100 + i))
+    for i, c in enumerate(clients):
+        echo, status, payload = c.reply()
+        assert status >= 0 and struct.unpack_from("<I", payload)[0] == 100 + i
+
+
 def test_portable_terminal_keeps_its_data_in_its_folder(started):
     t = started(portable=True)
     folder = os.path.dirname(os.path.realpath(t.path))
