@@ -101,37 +101,44 @@ bool MatchGroup(const char16_t* group, const char16_t* name) {
 
 namespace {
 
-// The records of one reply share few symbols: remembering the verdicts of
-// the last distinct symbol fields matches the group once per symbol rather
-// than once per record. A fixed table, so nothing is allocated per record.
+// The records of one reply share few symbols: remembering the verdict of
+// each symbol field seen matches the group once per symbol rather than once
+// per record. The table is indexed by the field's first eight units, so a
+// record costs one lookup and one comparison that nearly always succeeds,
+// whatever order the symbols come in. A fixed table: nothing is allocated.
 class VerdictMemo {
  public:
   // The verdict for a symbol field seen before, or null.
-  const bool* Find(const uint8_t* field) {
-    for (int k = 0; k < used_; ++k) {
-      int i = (last_ + k) % used_;  // the last hit first: records come in runs
-      if (std::memcmp(fields_[i], field, kFieldBytes) == 0) {
-        last_ = i;
-        return &verdicts_[i];
-      }
-    }
+  const bool* Find(const uint8_t* field) const {
+    const Slot& slot = slots_[Index(field)];
+    if (slot.used && std::memcmp(slot.field, field, kFieldBytes) == 0) return &slot.verdict;
     return nullptr;
   }
+  // Remembers a verdict, in place of any other symbol at the same index.
   void Add(const uint8_t* field, bool verdict) {
-    int i = used_ < kEntries ? used_++ : next_++ % kEntries;
-    std::memcpy(fields_[i], field, kFieldBytes);
-    verdicts_[i] = verdict;
-    last_ = i;
+    Slot& slot = slots_[Index(field)];
+    std::memcpy(slot.field, field, kFieldBytes);
+    slot.verdict = verdict;
+    slot.used = true;
   }
 
  private:
-  static constexpr int kEntries = 16;
   static constexpr size_t kFieldBytes = kSymbolUnits * 2;
-  uint8_t fields_[kEntries][kFieldBytes];
-  bool verdicts_[kEntries];
-  int used_ = 0;
-  int next_ = 0;
-  int last_ = 0;
+  static constexpr unsigned kSlots = 64;
+  struct Slot {
+    uint8_t field[kFieldBytes];
+    bool verdict;
+    bool used;
+  };
+  static unsigned Index(const uint8_t* field) {
+    uint64_t head = 0;
+    std::memcpy(&head, field, 8);
+    uint64_t tail = 0;
+    std::memcpy(&tail, field + 8, 8);
+    const uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15ull)) * 0xC2B2AE3D27D4EB4Full;
+    return unsigned(mixed >> 58);  // the top six bits: one of 64 slots
+  }
+  Slot slots_[kSlots] = {};
 };
 
 }  // namespace
